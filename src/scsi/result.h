@@ -1,0 +1,29 @@
+/*
+ * result.h - the driver's result codes as it uses them inside, and the two
+ * ways a code reaches a parameter block's dwResult.
+ */
+#ifndef SCANDRV_RESULT_H
+#define SCANDRV_RESULT_H
+
+#include "scandrv.h"
+
+#include <cstdint>
+
+/* Signed 16-bit: 1 success, negative an error; adapter statuses the driver
+ * does not know are passed through as their low 16 bits. */
+typedef int16_t ResultCode;
+
+/* A code passed on from a command: the high half of dwResult is 0. */
+inline void StoreCommandResult(uint32_t &dwResult, ResultCode code)
+{
+    dwResult = static_cast<uint16_t>(code);
+}
+
+/* A code an export reports of its own: stored as the full 32-bit value, so a
+ * negative code has the high half 0xFFFF. */
+inline void StoreOwnResult(uint32_t &dwResult, ResultCode code)
+{
+    dwResult = static_cast<uint32_t>(static_cast<int32_t>(code));
+}
+
+#endif
