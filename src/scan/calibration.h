@@ -22,4 +22,38 @@ struct CalibrationStateRecord {
 
 extern CalibrationStateRecord CalibrationState;
 
+/* IsColor of the last calibration for the first alternative source, or -2
+ * after any other calibration (and at load): lets that source skip a
+ * calibration it has just made. */
+extern int32_t CalibrationMarker;
+
+/* The per-pixel computation's parameters and results. */
+struct PixelCorrection {
+    uint32_t PixelCount;    /* pixels per calibration line */
+    uint32_t Factor;        /* channel factor in 1/256 */
+    uint32_t DarkCount;     /* dark samples */
+    uint16_t *DarkSamples;
+    uint32_t DarkLevel;     /* out */
+    uint32_t WhiteCount;    /* white samples */
+    uint16_t *WhiteSamples; /* sorted in place */
+    uint32_t WhiteLevel;    /* out */
+    uint16_t GainWord;      /* out */
+    uint16_t OffsetWord;    /* out */
+};
+
+struct ScanAttributeBlock;
+
+/* At every scan start: pass lengths, channel factors from the settings or
+ * the device, the white strip's position, no buffers. */
+void ResetCalibrationDefaults();
+/* Decides whether to calibrate and does; returns dwResult (1 = go on). */
+uint32_t CalibrateIfNeeded(ScanAttributeBlock *block);
+/* The white pass, the dark pass, the tables, the scan window again. */
+void RunShadingCalibration(ScanAttributeBlock *block);
+
+/* The mean of the samples within 5 % of their median (sorts them). */
+uint32_t RobustMean(uint32_t count, uint16_t *samples);
+/* Offset and gain words of one pixel of one channel. */
+void ComputePixelCorrection(PixelCorrection *pixel);
+
 #endif
