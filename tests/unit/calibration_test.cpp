@@ -1,0 +1,479 @@
+/*
+ * Shading calibration: the per-pixel arithmetic, the order and content of
+ * the passes against a scripted scanner, the rules that skip calibration,
+ * and every way out leaving nothing allocated.
+ */
+#include "driver_fixture.h"
+#include "entry/settings.h"
+#include "platform/platform.h"
+#include "scan/calibration.h"
+#include "scan/scan_state.h"
+#include "scsi/commands.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <numeric>
+
+namespace {
+
+/* --- The arithmetic of one pixel -------------------------------------- */
+
+class PixelMath : public DriverTest {
+protected:
+    void TearDown() override
+    {
+        Settings = {};
+        DriverTest::TearDown();
+    }
+    /* Runs one pixel whose 64 dark samples are all `dark` and 64 white ones
+     * all `white`. */
+    PixelCorrection Correct(uint16_t dark, uint16_t white, uint32_t factor = 256)
+    {
+        std::fill(std::begin(darks), std::end(darks), dark);
+        std::fill(std::begin(whites), std::end(whites), white);
+        PixelCorrection pixel = {};
+        pixel.Factor = factor;
+        pixel.DarkCount = 64;
+        pixel.DarkSamples = darks;
+        pixel.WhiteCount = 64;
+        pixel.WhiteSamples = whites;
+        ComputePixelCorrection(&pixel);
+        return pixel;
+    }
+    uint16_t darks[64], whites[64];
+};
+
+TEST_F(PixelMath, RobustMeanKeepsWhatLiesNearTheMedian)
+{
+    uint16_t same[64];
+    std::fill(std::begin(same), std::end(same), 1000);
+    EXPECT_EQ(RobustMean(64, same), 1000u);
+
+    /* Median 1000: the band is 950..1050 exclusive, so 950 and 1050 and the
+     * far outliers are left out. */
+    uint16_t mixed[64];
+    for (int i = 0; i < 64; ++i)
+        mixed[i] = static_cast<uint16_t>(i < 30 ? 1000 : i < 60 ? 1010 : i == 60 ? 950 : i == 61 ? 1050 : 60000);
+    EXPECT_EQ(RobustMean(64, mixed), (30 * 1000 + 30 * 1010) / 60u);
+    EXPECT_TRUE(std::is_sorted(std::begin(mixed), std::end(mixed)));
+
+    /* A median of 0 has an empty band: the mean without the extremes. */
+    uint16_t dead[64] = {};
+    for (int i = 40; i < 64; ++i)
+        dead[i] = static_cast<uint16_t>(100 * i);
+    uint32_t sum = 0;
+    for (int i = 40; i < 63; ++i)
+        sum += 100 * i;
+    EXPECT_EQ(RobustMean(64, dead), sum / 62);
+}
+
+TEST_F(PixelMath, WorkedPixel)
+{
+    PixelCorrection pixel = Correct(200, 40160);
+    EXPECT_EQ(pixel.DarkLevel, 200u);
+    EXPECT_EQ(pixel.WhiteLevel, 40160u);
+    EXPECT_EQ(pixel.GainWord, 39294);
+    EXPECT_EQ(pixel.OffsetWord, 150);
+}
+
+TEST_F(PixelMath, DeadPixelGetsUnitGainOverTheDarkFloor)
+{
+    PixelCorrection pixel = Correct(3000, 2000);
+    EXPECT_EQ(pixel.GainWord, 1);
+    EXPECT_EQ(pixel.OffsetWord, 1);
+}
+
+TEST_F(PixelMath, GainEncodingAroundTwo)
+{
+    Settings.bfApplyInGamma = 1; /* the range goes in unchanged */
+    PixelCorrection pixel = Correct(0, 63920);
+    EXPECT_EQ(pixel.GainWord, 0);
+    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0);
+    pixel = Correct(0, 31960);
+    EXPECT_EQ(pixel.GainWord, 65535);
+    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0);
+    pixel = Correct(0, 31959);
+    EXPECT_EQ(pixel.GainWord, 4);
+    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0x4000);
+}
+
+TEST_F(PixelMath, RangeAboveFullScaleIsCappedEitherWay)
+{
+    Settings.bfApplyInGamma = 1;
+    PixelCorrection pixel = Correct(0, 65000);
+    EXPECT_EQ(pixel.GainWord, 1) << "capped at 63919, never a gain below one";
+    Settings.bfApplyInGamma = 0;
+    pixel = Correct(0, 65000);
+    EXPECT_EQ(pixel.GainWord, 1);
+}
+
+TEST_F(PixelMath, FactorsScaleTheRangeOnlyWhenAppliedInShading)
+{
+    /* Range 20000: a factor of 512 halves it, 128 doubles it (to 40000),
+     * 64 would make 80000 and is capped at 63919. */
+    EXPECT_EQ(Correct(0, 20000, 512).GainWord, (4188997200u / 10000 - 65535 + 1) & 0xFFFF);
+    EXPECT_EQ(Correct(0, 20000, 128).GainWord, 4188997200u / 40000 - 65535);
+    EXPECT_EQ(Correct(0, 20000, 64).GainWord, 1);
+    Settings.bfApplyInGamma = 1;
+    EXPECT_EQ(Correct(0, 20000, 512).GainWord, Correct(0, 20000, 256).GainWord);
+}
+
+TEST_F(PixelMath, HugeFactorNeverDividesByZero)
+{
+    PixelCorrection pixel = Correct(100, 101, 65535);
+    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0x4000);
+}
+
+/* --- The sequence against a scripted scanner ------------------------- */
+
+constexpr uint32_t kPixels = 12;
+
+class Calibration : public DriverTest {
+protected:
+    void SetUp() override
+    {
+        DriverTest::SetUp();
+        Settings = {};
+        CalibrationMarker = -2;
+        ScanState = {};
+        ScanState.BaseResolution = 600;
+        ScanState.MaxWidthPixels = kPixels;
+        ScanState.MaxLengthPixels = 7000;
+        ScanState.MaxWidthMils = 20;
+        ScanState.MaxLengthMils = 11666;
+        ScanState.ScanResolutionX = ScanState.ScanResolutionY = 250;
+        ScanState.BitsPerPixel = 8;
+        std::fill(std::begin(DeviceParameters.Bytes), std::end(DeviceParameters.Bytes), 0);
+        DeviceParameters.Bytes[19] = 0xFF; /* white strip at -256 */
+        DeviceParameters.Bytes[20] = 0xFF;
+        DeviceParameters.Bytes[21] = 0xFF;
+        block = {};
+        block.wImageType = 1;
+        block.wRight = 19;
+        block.wBottom = 999;
+        lampPage = {0x01, 0, 0, 0, 0, 0, 0, 0, 0};
+        fake::SetResponder([this](const RecordedCommand &c) { return Answer(c); });
+    }
+    void TearDown() override
+    {
+        Settings = {};
+        ScanState = {};
+        CalibrationMarker = -2;
+        DriverTest::TearDown();
+    }
+
+    static uint16_t White(uint32_t p, uint32_t c) { return static_cast<uint16_t>(30000 + 997 * p + 3001 * c); }
+    static uint16_t Dark(uint32_t p, uint32_t c) { return static_cast<uint16_t>(150 + 7 * p + c); }
+
+    /* The scanner: lamp page, geometry and calibration lines, which are dark
+     * while the dark bit of the last lamp control byte is set. */
+    FakeReply Answer(const RecordedCommand &c)
+    {
+        FakeReply reply;
+        if (c.Opcode() == 0x24) {
+            composition = c.DataOut[33];
+        } else if (c.Opcode() == 0x2A && c.Cdb[2] == 0x81 && c.Length == 1) {
+            lampControl = c.DataOut[0];
+        } else if (c.Opcode() == 0x28 && c.Cdb[2] == 0x81) {
+            reply.Data.assign(lampPage.begin(), lampPage.end());
+        } else if (c.Opcode() == 0x28 && c.Cdb[2] == 0x80) {
+            uint32_t lineBytes = kPixels * 2 * (composition == 5 ? 3 : 1);
+            reply.Data = {0, 0, 0, kPixels, 0, 0, uint8_t(lineBytes >> 8), uint8_t(lineBytes), 0, 0, 0, 64, 0, 0, 0, 0};
+        } else if (c.Opcode() == 0x28 && c.Cdb[2] == 0x00) {
+            uint32_t channels = composition == 5 ? 3 : 1;
+            bool dark = lampControl & 0x04;
+            for (uint32_t line = 0; line < 64; ++line)
+                for (uint32_t p = 0; p < kPixels; ++p)
+                    for (uint32_t ch = 0; ch < channels; ++ch) {
+                        uint16_t v = dark ? Dark(p, ch) : White(p, ch);
+                        reply.Data.push_back(uint8_t(v));
+                        reply.Data.push_back(uint8_t(v >> 8));
+                    }
+        }
+        return reply;
+    }
+
+    /* The words a correct calibration sends for channel c, pixel p. */
+    static std::vector<uint8_t> ExpectedTable(uint32_t channels, bool offsets, uint32_t factor = 256)
+    {
+        std::vector<uint8_t> table;
+        for (uint32_t c = 0; c < channels; ++c)
+            for (uint32_t p = 0; p < kPixels; ++p) {
+                uint16_t darks[64], whites[64];
+                std::fill(std::begin(darks), std::end(darks), Dark(p, c));
+                std::fill(std::begin(whites), std::end(whites), White(p, c));
+                PixelCorrection pixel = {kPixels, factor, 64, darks, 0, 64, whites, 0, 0, 0};
+                ComputePixelCorrection(&pixel);
+                uint16_t word = offsets ? pixel.OffsetWord : pixel.GainWord;
+                table.push_back(uint8_t(word));
+                table.push_back(uint8_t(word >> 8));
+            }
+        return table;
+    }
+
+    /* "op:type" of each command sent, e.g. "28:81" or "24". */
+    static std::vector<std::string> Trace()
+    {
+        std::vector<std::string> trace;
+        char text[16];
+        for (const RecordedCommand &c : fake::Commands()) {
+            if (c.Opcode() == 0x28 || c.Opcode() == 0x2A)
+                std::snprintf(text, sizeof text, "%02X:%02X", c.Opcode(), c.Cdb[2]);
+            else
+                std::snprintf(text, sizeof text, "%02X", c.Opcode());
+            trace.push_back(text);
+        }
+        return trace;
+    }
+    static std::vector<RecordedCommand> Sends(uint8_t type, uint32_t length = 0)
+    {
+        std::vector<RecordedCommand> sends;
+        for (const RecordedCommand &c : fake::Commands())
+            if (c.Opcode() == 0x2A && c.Cdb[2] == type && (length == 0 || c.Length == length))
+                sends.push_back(c);
+        return sends;
+    }
+    uint32_t Calibrate()
+    {
+        ResetCalibrationDefaults();
+        return CalibrateIfNeeded(&block);
+    }
+
+    ScanAttributeBlock block;
+    std::array<uint8_t, 9> lampPage;
+    uint8_t lampControl = 0;
+    uint8_t composition = 0;
+};
+
+TEST_F(Calibration, GreyFlatbedRunsBothPassesInOrder)
+{
+    ASSERT_EQ(Calibrate(), 1u);
+    std::vector<std::string> expected = {
+        "28:81",                                   /* lamp page */
+        "24", "2A:81", "00", "28:80", "28:00",     /* white window, lamp, ready, geometry, lines */
+        "28:81", "24", "2A:81", "00", "28:80", "28:00", /* dark pass */
+        "2A:81", "00",                             /* lamp back */
+        "2A:01", "2A:01",                          /* offset and gain tables */
+        "28:81", "24"};                            /* lamp page, the scan's window */
+    EXPECT_EQ(Trace(), expected);
+
+    std::vector<RecordedCommand> tables = Sends(0x01);
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables[0].Cdb[5], 0x23);
+    EXPECT_EQ(tables[0].DataOut, ExpectedTable(1, true));
+    EXPECT_EQ(tables[1].Cdb[5], 0x21);
+    EXPECT_EQ(tables[1].DataOut, ExpectedTable(1, false));
+    EXPECT_EQ(CalibrationState.WhiteBuffer, nullptr);
+    EXPECT_EQ(CalibrationState.DarkBuffer, nullptr);
+}
+
+TEST_F(Calibration, PassWindowsAndLampBytes)
+{
+    lampPage[0] = 0x85;
+    ASSERT_EQ(Calibrate(), 1u);
+    std::vector<RecordedCommand> windows;
+    for (const RecordedCommand &c : fake::Commands())
+        if (c.Opcode() == 0x24)
+            windows.push_back(c);
+    ASSERT_EQ(windows.size(), 3u);
+    const std::vector<uint8_t> &white = windows[0].DataOut;
+    EXPECT_EQ(fake::Hex({white.begin() + 10, white.begin() + 40}),
+              "02 58 02 58 00 00 00 00 FF FF FF 00 00 00 00 0C 00 00 00 40 80 80 80 02 10 00 00 00 00 30");
+    EXPECT_EQ(fake::Hex({white.begin() + 48, white.end()}),
+              "00 80 FF 80 80 00 00 80 FF 80 80 00 00 80 FF 80 80 00 00 80 FF");
+    const std::vector<uint8_t> &dark = windows[1].DataOut;
+    EXPECT_EQ(fake::Hex({dark.begin() + 18, dark.begin() + 22}), "FF FF FE B4");
+    EXPECT_EQ(windows[2].DataOut[33], 2) << "the scan's own window comes back";
+
+    std::vector<RecordedCommand> lamps = Sends(0x81, 1);
+    ASSERT_EQ(lamps.size(), 3u);
+    EXPECT_EQ(lamps[0].DataOut[0], 0x01) << "white: dark bit and alternative lamp cleared";
+    EXPECT_EQ(lamps[1].DataOut[0], 0x85) << "dark: dark bit and bit 7 set";
+    EXPECT_EQ(lamps[2].DataOut[0], 0x05) << "after: bit 7 back off, dark bit kept";
+    for (const RecordedCommand &c : fake::Commands()) {
+        if (c.Opcode() == 0x00) {
+            EXPECT_EQ(c.Timeout, 10);
+        }
+    }
+}
+
+TEST_F(Calibration, SecondAlternativeSourceSwapsTheLampBitAndSourceCode)
+{
+    ScanState.SourceBit2 = 4;
+    ASSERT_EQ(Calibrate(), 1u);
+    std::vector<RecordedCommand> lamps = Sends(0x81, 1);
+    ASSERT_EQ(lamps.size(), 3u);
+    EXPECT_EQ(lamps[0].DataOut[0], 0x81);
+    EXPECT_EQ(lamps[1].DataOut[0], 0x05);
+    EXPECT_EQ(lamps[2].DataOut[0], 0x85);
+    EXPECT_EQ(fake::Commands()[1].DataOut[39], 0x32);
+}
+
+TEST_F(Calibration, ColourCalibratesThreeChannels)
+{
+    ScanState.IsColor = 1;
+    block.wImageType = 14;
+    ASSERT_EQ(Calibrate(), 1u);
+    std::vector<RecordedCommand> tables = Sends(0x01);
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables[0].Cdb[5], 0x63);
+    EXPECT_EQ(tables[0].DataOut, ExpectedTable(3, true));
+    EXPECT_EQ(tables[1].Cdb[5], 0x61);
+    EXPECT_EQ(tables[1].DataOut, ExpectedTable(3, false));
+}
+
+TEST_F(Calibration, ChannelFactorsComeFromSettingsThenDeviceThenUnity)
+{
+    Settings.Factor[0] = 300;
+    DeviceParameters.Bytes[32] = 0x02; /* green 0x0200 */
+    ScanState.IsColor = 1;
+    ASSERT_EQ(Calibrate(), 1u);
+    EXPECT_EQ(Settings.Factor[0], 300);
+    EXPECT_EQ(Settings.Factor[1], 512);
+    EXPECT_EQ(Settings.Factor[2], 256);
+    EXPECT_EQ(CalibrationState.ChannelFactor[1], 512);
+    std::vector<RecordedCommand> tables = Sends(0x01);
+    ASSERT_EQ(tables.size(), 2u);
+    std::vector<uint8_t> gains = tables[1].DataOut;
+    std::vector<uint8_t> green(gains.begin() + 2 * kPixels, gains.begin() + 4 * kPixels);
+    std::vector<uint8_t> expectedGreen = ExpectedTable(3, false, 512);
+    EXPECT_EQ(green, std::vector<uint8_t>(expectedGreen.begin() + 2 * kPixels, expectedGreen.begin() + 4 * kPixels));
+}
+
+TEST_F(Calibration, WhiteStripPositionIsNeverPositive)
+{
+    DeviceParameters.Bytes[19] = 0;
+    DeviceParameters.Bytes[20] = 0;
+    DeviceParameters.Bytes[21] = 0;
+    DeviceParameters.Bytes[22] = 0x10;
+    ResetCalibrationDefaults();
+    EXPECT_EQ(CalibrationState.WhiteOffsetY, 0);
+    DeviceParameters.Bytes[19] = DeviceParameters.Bytes[20] = DeviceParameters.Bytes[21] = 0xFF;
+    DeviceParameters.Bytes[22] = 0x00;
+    ResetCalibrationDefaults();
+    EXPECT_EQ(CalibrationState.WhiteOffsetY, -256);
+}
+
+TEST_F(Calibration, ValidCalibrationIsKeptUnlessTheSettingsInsist)
+{
+    lampPage[0] = 0x21;
+    Settings.Factor[2] = 400;
+    ASSERT_EQ(Calibrate(), 1u);
+    EXPECT_EQ(Trace(), std::vector<std::string>{"28:81"});
+    EXPECT_EQ(CalibrationState.ChannelFactor[2], 400) << "factors are refreshed anyway";
+
+    fake::Reset();
+    fake::SetResponder([this](const RecordedCommand &c) { return Answer(c); });
+    Settings.Calibrate = 1;
+    ASSERT_EQ(Calibrate(), 1u);
+    EXPECT_EQ(Sends(0x01).size(), 2u);
+}
+
+TEST_F(Calibration, FirstAlternativeSourceCalibratesOncePerKind)
+{
+    ScanState.SourceBit1 = 2;
+    ScanState.IsColor = 1;
+    LampStatus.Bytes[5] = 0x02;
+    LampStatus.Bytes[6] = 0x01;
+    lampPage[5] = 0x02;
+    lampPage[6] = 0x01;
+    auto calibrated = [this] {
+        fake::Reset();
+        fake::SetResponder([this](const RecordedCommand &c) { return Answer(c); });
+        EXPECT_EQ(Calibrate(), 1u);
+        return !fake::Commands().empty();
+    };
+    EXPECT_TRUE(calibrated());
+    EXPECT_FALSE(calibrated()) << "same kind again: skipped";
+    ScanState.IsColor = 0;
+    EXPECT_TRUE(calibrated()) << "a grey scan in between calibrates";
+    /* ... in three channels, whatever the scan. */
+    std::vector<RecordedCommand> tables = Sends(0x01);
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables[0].Cdb[5], 0x63);
+    EXPECT_EQ(tables[1].Cdb[5], 0x61);
+    ScanState.IsColor = 1;
+    EXPECT_TRUE(calibrated()) << "and so does the colour scan after it";
+    LampStatus.Bytes[6] = 0x02;
+    EXPECT_TRUE(calibrated()) << "device state other than 1: no skip";
+}
+
+TEST_F(Calibration, EveryAllocationFailureEndsInNoMemoryWithNothingLeft)
+{
+    int live = LiveAllocations();
+    for (int n = 0;; ++n) {
+        fake::Reset();
+        fake::SetResponder([this](const RecordedCommand &c) { return Answer(c); });
+        FailAllocationAfter(n, false);
+        uint32_t result = Calibrate();
+        int injected = StopFailingAllocations();
+        EXPECT_EQ(LiveAllocations(), live) << "n=" << n;
+        if (injected == 0) {
+            EXPECT_EQ(result, 1u);
+            EXPECT_EQ(n, 3) << "two passes and one scratch area";
+            break;
+        }
+        EXPECT_EQ(result, 0xFC11u) << "n=" << n;
+        EXPECT_TRUE(Sends(0x01).empty()) << "no table from a failed calibration, n=" << n;
+    }
+}
+
+TEST_F(Calibration, CommandFailuresStopWithTheirCodeExceptTheTables)
+{
+    int live = LiveAllocations();
+    ASSERT_EQ(Calibrate(), 1u);
+    size_t total = fake::Commands().size();
+    for (size_t k = 0; k < total; ++k) {
+        fake::Reset();
+        size_t count = 0;
+        fake::SetResponder([&](const RecordedCommand &c) {
+            FakeReply reply = Answer(c);
+            if (count++ == k)
+                reply.Status = BUSLNK_FAILURE;
+            return reply;
+        });
+        uint32_t result = Calibrate();
+        EXPECT_EQ(LiveAllocations(), live) << "k=" << k;
+        std::string failed = Trace()[k];
+        bool controlByte = failed == "2A:81";
+        bool table = failed == "2A:01";
+        if (controlByte) {
+            /* The control byte's answer is not examined; readiness decides. */
+            EXPECT_EQ(result, 1u) << "k=" << k;
+        } else if (table) {
+            EXPECT_EQ(result, 1u) << "k=" << k;
+            EXPECT_EQ(Trace().back(), "24") << "the scan window is still restored, k=" << k;
+        } else {
+            EXPECT_EQ(result, 0xFC14u) << "k=" << k << " (" << failed << ")";
+            EXPECT_EQ(fake::Commands().size(), k + 1) << "nothing after the failure, k=" << k;
+        }
+    }
+}
+
+TEST_F(Calibration, FailedOffsetTableSkipsTheGainTable)
+{
+    size_t sends = 0;
+    fake::SetResponder([&](const RecordedCommand &c) {
+        FakeReply reply = Answer(c);
+        if (c.Opcode() == 0x2A && c.Cdb[2] == 0x01 && sends++ == 0)
+            reply.Status = BUSLNK_FAILURE;
+        return reply;
+    });
+    EXPECT_EQ(Calibrate(), 1u);
+    EXPECT_EQ(Sends(0x01).size(), 1u);
+}
+
+TEST_F(Calibration, InconsistentLineLengthIsRefused)
+{
+    fake::SetResponder([this](const RecordedCommand &c) {
+        FakeReply reply = Answer(c);
+        if (c.Opcode() == 0x28 && c.Cdb[2] == 0x80)
+            reply.Data[7] = 4; /* shorter than 12 pixels of 16-bit samples */
+        return reply;
+    });
+    EXPECT_EQ(Calibrate(), static_cast<uint32_t>(static_cast<uint16_t>(SD_ERR_PARAMETER_VALUE)));
+    EXPECT_EQ(Trace().back(), "28:80") << "no lines are read";
+}
+
+} // namespace
