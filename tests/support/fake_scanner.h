@@ -1,0 +1,54 @@
+/*
+ * fake_scanner.h - a scripted scanner on top of the fake adapter for tests
+ * that run whole exports: it answers the parameter page, the lamp page, the
+ * geometry that follows from the last window, calibration passes and image
+ * lines, and records what it was sent. Tests change its pages and hooks.
+ */
+#ifndef SCANDRV_FAKE_SCANNER_H
+#define SCANDRV_FAKE_SCANNER_H
+
+#include "fake_adapter.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct FakeScanner {
+    /* A 600 dpi colour flatbed, 5100 x 7000 pixels, threshold and halftone
+     * in the scanner, whole-pixel colour lines, one lens. */
+    FakeScanner();
+
+    std::array<uint8_t, 40> Page;
+    std::array<uint8_t, 9> Lamp;
+    std::array<uint8_t, 37> InquiryData;
+
+    /* What the last SET WINDOW asked for. */
+    std::vector<uint8_t> Window;
+    uint8_t LampControl = 0;
+
+    /* Sample of pixel x of image line y, channel c (0 for one channel). */
+    std::function<uint16_t(uint32_t x, uint32_t y, uint32_t c)> Sample;
+    /* Raw image lines the scanner delivers; by default what the window's
+     * length gives. */
+    int32_t LinesOverride = -1;
+    /* Called for every command before the scanner answers; may change the
+     * reply (to inject failures). */
+    std::function<void(const RecordedCommand &, FakeReply &)> Hook;
+
+    /* Installs this scanner as the fake adapter's responder. */
+    void Install();
+    FakeReply Answer(const RecordedCommand &command);
+
+    /* The geometry of the last window: pixels, bytes and lines per line. */
+    uint32_t Pixels() const;
+    uint32_t LineBytes() const;
+    uint32_t Lines() const;
+
+    void SetBig16(int at, uint16_t value);
+
+private:
+    uint32_t nextLine = 0;
+};
+
+#endif
