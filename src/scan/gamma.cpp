@@ -15,8 +15,7 @@
 
 #include <cstring>
 
-/* Entries per channel of the caller's table, by wGammaScale. */
-static uint32_t CallerTableEntries(uint16_t gammaScale)
+uint32_t CallerGammaEntries(uint16_t gammaScale)
 {
     switch (gammaScale) {
     case 4:
@@ -162,7 +161,7 @@ bool SendGammaTables(ScanAttributeBlock *block)
         (block->wFlags & SD_FLAG_GAMMA) && callerTable && !ScanState.SoftwareBinarize;
 
     GammaTableSet caller = {};
-    caller.Entries = CallerTableEntries(block->wGammaScale);
+    caller.Entries = CallerGammaEntries(block->wGammaScale);
     caller.Width = static_cast<int32_t>(ScanState.BitsPerPixel) <= 8 ? 1 : 2;
     caller.ChannelMask = mask;
     if (useCaller) {

@@ -25,6 +25,10 @@ struct GammaTableSet {
     uint8_t *Channel[3];  /* red, green, blue; null for a channel not present */
 };
 
+/* Entries per channel of the caller's gamma table, by wGammaScale: 4 gives
+ * 1024, 16 gives 4096, 128 or 256 give 65536, anything else 256. */
+uint32_t CallerGammaEntries(uint16_t wGammaScale);
+
 /* The gamma step. Builds the download tables, applies the gain, sends them
  * (six 64 KiB pieces for colour, two for one channel). Returns true when the
  * tables went out; otherwise false with dwResult set: -1007 when memory
