@@ -54,7 +54,7 @@ protected:
     {
         fake::Reset();
         EXPECT_TRUE(SendGammaTables(&block));
-        EXPECT_EQ(block.dwResult, 1u);
+        EXPECT_EQ(Result(), 1u);
         std::vector<uint8_t> bytes;
         for (const RecordedCommand &command : fake::Commands())
             bytes.insert(bytes.end(), command.DataOut.begin(), command.DataOut.end());
@@ -64,6 +64,9 @@ protected:
             std::memcpy(tables[c].data(), bytes.data() + c * 131072, 131072);
         return tables;
     }
+
+    /* By value: dwResult is unaligned in the packed block. */
+    uint32_t Result() const { return block.dwResult; }
 
     ScanAttributeBlock block;
     int live = 0;
@@ -250,7 +253,7 @@ TEST_F(GammaTest, FailedPieceEndsTheStep)
     fake::Queue(BUSLNK_GOOD);
     fake::Queue(BUSLNK_FAILURE);
     EXPECT_FALSE(SendGammaTables(&block));
-    EXPECT_EQ(block.dwResult, 0xFC14u); /* -1004, high half 0 */
+    EXPECT_EQ(Result(), 0xFC14u); /* -1004, high half 0 */
     EXPECT_EQ(fake::Commands().size(), 2u);
 }
 
@@ -270,7 +273,7 @@ TEST_F(GammaTest, EitherAllocationFailingGivesNoMemoryAndLeaksNothing)
             break;
         }
         EXPECT_FALSE(ok) << "n=" << n;
-        EXPECT_EQ(block.dwResult, 0xFC11u) << "n=" << n; /* -1007, high half 0 */
+        EXPECT_EQ(Result(), 0xFC11u) << "n=" << n; /* -1007, high half 0 */
         EXPECT_TRUE(fake::Commands().empty()) << "n=" << n;
     }
     EXPECT_EQ(n, 3); /* the download buffer and the stretch's copy */

@@ -50,6 +50,9 @@ protected:
         return out;
     }
 
+    /* By value: dwResult is unaligned in the packed block. */
+    uint32_t Result() const { return block.dwResult; }
+
     ScanAttributeBlock block;
 };
 
@@ -191,7 +194,7 @@ TEST_F(HalftoneTest, PatternNumberPastTheBuiltinOnes)
         EXPECT_TRUE(Start(true));
         block.wHalftonePattern = number;
         EXPECT_FALSE(Start(false)) << number; /* the scanner has nothing to receive */
-        EXPECT_EQ(block.dwResult, 0xFD3Eu);  /* -706, high half 0 */
+        EXPECT_EQ(Result(), 0xFD3Eu);  /* -706, high half 0 */
         EXPECT_TRUE(fake::Commands().empty());
         EXPECT_EQ(HalftoneState.Binarizer, &ThresholdLine);
     }
@@ -225,7 +228,7 @@ TEST_F(HalftoneTest, CallerPatternsMustExistAndFit)
         block.wPatternSize = r.Side;
         block.lpPattern = r.Null ? nullptr : pattern.data();
         EXPECT_FALSE(Start(r.Software)) << r.Side << " " << r.Software << " " << r.Null;
-        EXPECT_EQ(block.dwResult, 0xFD3Eu);
+        EXPECT_EQ(Result(), 0xFD3Eu);
         EXPECT_TRUE(fake::Commands().empty());
     }
 }
@@ -237,7 +240,7 @@ TEST_F(HalftoneTest, FailedDownloadEndsTheStep)
     fake::Queue(BUSLNK_ADAPTER_FAILURE);
     ScanState.SoftwareBinarize = 0;
     EXPECT_FALSE(SetUpHalftone(&block));
-    EXPECT_EQ(block.dwResult, 0xFE0Bu); /* -501, high half 0 */
+    EXPECT_EQ(Result(), 0xFE0Bu); /* -501, high half 0 */
 }
 
 } // namespace
