@@ -1,0 +1,282 @@
+/*
+ * gamma_test.cpp - the gamma step as the scanner sees it: the tables that
+ * arrive for the identity and for caller tables of every size under each
+ * gain, the pieces they go out in, and failing SENDs and allocations.
+ */
+#include "scan/gamma.h"
+
+#include "entry/settings.h"
+#include "fake_adapter.h"
+#include "platform/platform.h"
+#include "scan/calibration.h"
+#include "scan/scan_state.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+typedef std::vector<uint16_t> Table;
+
+class GammaTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::Reset();
+        ScanState = {};
+        ScanState.TableLength = 65536;
+        ScanState.WideEntries = 1;
+        ScanState.BitsPerPixel = 8;
+        Settings = DriverSettings{0, 0, {0, 0, 0}, 0};
+        for (uint16_t &factor : CalibrationState.ChannelFactor)
+            factor = 256;
+        block = {};
+        live = LiveAllocations();
+    }
+    void TearDown() override
+    {
+        StopFailingAllocations();
+        EXPECT_EQ(LiveAllocations(), live);
+    }
+
+    template <typename Entry> void UseCallerTable(std::vector<Entry> &table, uint16_t scale)
+    {
+        block.wFlags = SD_FLAG_GAMMA;
+        block.wGammaScale = scale;
+        block.lpGammaTable = table.data();
+        ScanState.BitsPerPixel = sizeof(Entry) == 1 ? 8 : 16;
+    }
+
+    /* Runs the step; returns the tables the scanner received, by channel. */
+    std::vector<Table> Send()
+    {
+        fake::Reset();
+        EXPECT_TRUE(SendGammaTables(&block));
+        EXPECT_EQ(Result(), 1u);
+        std::vector<uint8_t> bytes;
+        for (const RecordedCommand &command : fake::Commands())
+            bytes.insert(bytes.end(), command.DataOut.begin(), command.DataOut.end());
+        std::vector<Table> tables(bytes.size() / 131072, Table(65536));
+        EXPECT_EQ(bytes.size(), tables.size() * 131072);
+        for (size_t c = 0; c < tables.size(); ++c)
+            std::memcpy(tables[c].data(), bytes.data() + c * 131072, 131072);
+        return tables;
+    }
+
+    /* By value: dwResult is unaligned in the packed block. */
+    uint32_t Result() const { return block.dwResult; }
+
+    ScanAttributeBlock block;
+    int live = 0;
+};
+
+TEST_F(GammaTest, DefaultGainStretchesTheIdentityBy120Percent)
+{
+    Table t = Send().at(0);
+    EXPECT_EQ(t[0], 0);
+    EXPECT_EQ(t[1000], 1200);
+    EXPECT_EQ(t[54612], 65534);
+    for (uint32_t i = 54613; i < 65536; ++i)
+        ASSERT_EQ(t[i], 65535) << i;
+}
+
+TEST_F(GammaTest, SourceAndImageSettingChooseTheGain)
+{
+    ScanState.SourceBit2 = 4;
+    EXPECT_EQ(Send().at(0)[1000], 1150);
+    Settings.Image = 7;
+    Table t = Send().at(0);
+    for (uint32_t i = 0; i < 65536; ++i)
+        ASSERT_EQ(t[i], i);
+}
+
+TEST_F(GammaTest, AdjustStretchesOnlyItsOwnChannel)
+{
+    ScanState.IsColor = 1;
+    block.lAdjust[0] = 20;
+    block.lAdjust[1] = -20;
+    std::vector<Table> rgb = Send();
+    ASSERT_EQ(rgb.size(), 3u);
+    EXPECT_EQ(rgb[0][1000], 1440);
+    EXPECT_EQ(rgb[1][1000], 1200);
+    EXPECT_EQ(rgb[2][1000], 1200);
+
+    /* One channel takes green's adjustment. */
+    ScanState.IsColor = 0;
+    block.lAdjust[1] = 20;
+    block.lAdjust[0] = 0;
+    EXPECT_EQ(Send().at(0)[1000], 1440);
+    block.lAdjust[0] = 20;
+    block.lAdjust[1] = 0;
+    EXPECT_EQ(Send().at(0)[1000], 1200);
+}
+
+TEST_F(GammaTest, ChannelFactorsCountOnlyWhenAppliedInGamma)
+{
+    ScanState.IsColor = 1;
+    CalibrationState.ChannelFactor[1] = 128;
+    EXPECT_EQ(Send().at(1)[1000], 1200);
+    Settings.bfApplyInGamma = 1;
+    std::vector<Table> rgb = Send();
+    EXPECT_EQ(rgb[0][1000], 1200);
+    EXPECT_EQ(rgb[1][1000], 600);
+}
+
+TEST_F(GammaTest, LargeAdjustOrFactorCapsInsteadOfWrapping)
+{
+    block.lAdjust[1] = 1000000;
+    Table t = Send().at(0);
+    EXPECT_EQ(t[0], 0);
+    EXPECT_EQ(t[1], 12001);
+    EXPECT_EQ(t[1000], 65535);
+
+    /* 65535 x 120 x 610 passes 2^32: a wrapped index would break the rise. */
+    block.lAdjust[1] = 510;
+    Settings.bfApplyInGamma = 1;
+    CalibrationState.ChannelFactor[1] = 65535;
+    t = Send().at(0);
+    for (uint32_t i = 1; i < 65536; ++i)
+        ASSERT_LE(t[i - 1], t[i]) << i;
+    EXPECT_EQ(t[65535], 65535);
+
+    block.lAdjust[1] = INT32_MAX;
+    EXPECT_EQ(Send().at(0)[1], 65535);
+    EXPECT_EQ(GainIndex(int64_t{INT32_MAX} + 100, 0, 65535, 0xFFFFFFFF), 0u);
+    EXPECT_EQ(GainIndex(int64_t{INT32_MAX} + 100, 1, 65535, 0xFFFFFFFF), 65535u);
+}
+
+TEST_F(GammaTest, EightBitTableOf256ExpandsInWholeLevelSteps)
+{
+    std::vector<uint8_t> caller(256);
+    for (uint32_t k = 0; k < 256; ++k)
+        caller[k] = static_cast<uint8_t>(255 - k);
+    caller[0] = 10;
+    caller[1] = 255;
+    UseCallerTable(caller, 0);
+    Settings.Image = 1;
+    Table t = Send().at(0);
+    for (uint32_t i = 0; i < 256; ++i)
+        ASSERT_EQ(t[i], 10 * 257) << i;
+    EXPECT_EQ(t[256 + 127], (10 + 255) / 2 * 257); /* halfway from entry 0 to 1 */
+    EXPECT_EQ(t[256 * 2 + 255], 253 * 257);
+    EXPECT_EQ(t[65535], 0);
+
+    Settings.Image = 0; /* the gain applies to the expanded table */
+    EXPECT_EQ(Send().at(0)[1000], t[1200]);
+}
+
+TEST_F(GammaTest, SixteenBitFullTableIsCopied)
+{
+    std::vector<uint16_t> caller(3 * 65536);
+    for (uint32_t i = 0; i < caller.size(); ++i)
+        caller[i] = static_cast<uint16_t>(i * 40503u);
+    ScanState.IsColor = 1;
+    Settings.Image = 1;
+    for (uint16_t scale : {128, 256}) {
+        UseCallerTable(caller, scale);
+        std::vector<Table> rgb = Send();
+        for (uint32_t c = 0; c < 3; ++c)
+            EXPECT_TRUE(std::equal(rgb[c].begin(), rgb[c].end(), caller.begin() + c * 65536))
+                << "scale " << scale << " channel " << c;
+    }
+}
+
+TEST_F(GammaTest, ShortTablesSpanTheWholeInputRange)
+{
+    Settings.Image = 1;
+    /* 2-byte, 1024 entries: entry k at 64k + 63, linear between. */
+    std::vector<uint16_t> wide(1024);
+    for (uint32_t k = 0; k < 1024; ++k)
+        wide[k] = static_cast<uint16_t>(64 * k + 63);
+    UseCallerTable(wide, 4);
+    Table t = Send().at(0);
+    for (uint32_t i = 0; i < 65536; ++i)
+        ASSERT_EQ(t[i], i < 63 ? 63 : i) << i;
+
+    /* 2-byte, 256 entries, falling. */
+    wide.assign(256, 0);
+    for (uint32_t k = 0; k < 256; ++k)
+        wide[k] = static_cast<uint16_t>(65535 - 257 * k);
+    UseCallerTable(wide, 0);
+    t = Send().at(0);
+    EXPECT_EQ(t[0], 65535);
+    EXPECT_EQ(t[256 * 100 + 255], 65535 - 25700);
+    EXPECT_EQ(t[256 * 100 + 127], 65535 - 25700 + 128); /* blend of 99 and 100 */
+    EXPECT_EQ(t[65535], 0);
+
+    /* 1-byte, 4096 and 1024 entries: the top entry reaches the top input. */
+    for (uint16_t scale : {16, 4}) {
+        uint32_t m = scale == 16 ? 4096 : 1024, f = 65536 / m;
+        std::vector<uint8_t> narrow(m);
+        for (uint32_t k = 0; k < m; ++k)
+            narrow[k] = static_cast<uint8_t>(k * 256 / m);
+        UseCallerTable(narrow, scale);
+        t = Send().at(0);
+        EXPECT_EQ(t[f * (m / 2) + f - 1], 128 * 257) << m;
+        EXPECT_EQ(t[65535], 65535) << m;
+        /* Level 1 first at caller entry m / 256, download entry 256 + f - 1;
+         * the blend below it rounds down to level 0. */
+        EXPECT_EQ(t[256 + f - 1], 257) << m;
+        EXPECT_EQ(t[256 + f - 2], 0) << m;
+    }
+}
+
+TEST_F(GammaTest, SoftwareBinarizeSendsTheIdentity)
+{
+    std::vector<uint8_t> caller(256, 0);
+    UseCallerTable(caller, 0);
+    ScanState.BitsPerPixel = 1;
+    ScanState.SoftwareBinarize = 1;
+    EXPECT_EQ(Send().at(0)[1000], 1200);
+}
+
+TEST_F(GammaTest, ColourGoesInSixPiecesOneChannelInTwo)
+{
+    for (uint32_t color : {1, 0}) {
+        ScanState.IsColor = color;
+        Send();
+        const std::vector<RecordedCommand> &sent = fake::Commands();
+        ASSERT_EQ(sent.size(), color ? 6u : 2u);
+        for (uint32_t k = 0; k < sent.size(); ++k) {
+            uint8_t qualifier = static_cast<uint8_t>((color ? 0x61 : 0x21) + 2 * (k + 1));
+            std::vector<uint8_t> cdb = {0x2A, 0, 0x03, 0, 0, qualifier, 0x01, 0, 0, 0};
+            EXPECT_EQ(fake::Hex(sent[k].Cdb), fake::Hex(cdb)) << "piece " << k;
+            EXPECT_EQ(sent[k].DataOut.size(), 65536u);
+        }
+    }
+}
+
+TEST_F(GammaTest, FailedPieceEndsTheStep)
+{
+    fake::Queue(BUSLNK_GOOD);
+    fake::Queue(BUSLNK_FAILURE);
+    EXPECT_FALSE(SendGammaTables(&block));
+    EXPECT_EQ(Result(), 0xFC14u); /* -1004, high half 0 */
+    EXPECT_EQ(fake::Commands().size(), 2u);
+}
+
+TEST_F(GammaTest, EitherAllocationFailingGivesNoMemoryAndLeaksNothing)
+{
+    ScanState.IsColor = 1;
+    int n = 1;
+    for (;; ++n) {
+        fake::Reset();
+        block.dwResult = 0;
+        FailAllocationAfter(n - 1, false);
+        bool ok = SendGammaTables(&block);
+        int injected = StopFailingAllocations();
+        EXPECT_EQ(LiveAllocations(), live) << "n=" << n;
+        if (injected == 0) {
+            EXPECT_TRUE(ok);
+            break;
+        }
+        EXPECT_FALSE(ok) << "n=" << n;
+        EXPECT_EQ(Result(), 0xFC11u) << "n=" << n; /* -1007, high half 0 */
+        EXPECT_TRUE(fake::Commands().empty()) << "n=" << n;
+    }
+    EXPECT_EQ(n, 3); /* the download buffer and the stretch's copy */
+}
+
+} // namespace

@@ -1,0 +1,246 @@
+/*
+ * halftone_test.cpp - the halftone step: the built-in patterns, the tone map,
+ * which binarizer a scan gets and what it makes of grey lines, the pattern
+ * download, and requests the driver refuses.
+ */
+#include "scan/halftone.h"
+
+#include "fake_adapter.h"
+#include "scan/scan_state.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+class HalftoneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::Reset();
+        ScanState = {};
+        ScanState.IsBinary = 1;
+        ScanState.BitsPerPixel = 1;
+        block = {};
+        block.wHalftoneMode = SD_HALFTONE_BUILTIN;
+    }
+
+    /* Sets up a scan the driver binarizes (or the scanner, with false). */
+    bool Start(bool software)
+    {
+        fake::Reset();
+        ScanState.SoftwareBinarize = software;
+        block.dwResult = 0;
+        return SetUpHalftone(&block);
+    }
+
+    /* One line through the chosen binarizer; a fence byte after the line's
+     * bytes must stay as it was. */
+    static Bytes Line(const Bytes &grey)
+    {
+        size_t bytes = (grey.size() + 7) / 8;
+        Bytes out(bytes + 1, 0x5A);
+        HalftoneState.Binarizer(out.data(), grey.data(), static_cast<uint32_t>(grey.size()));
+        EXPECT_EQ(out[bytes], 0x5A) << "wrote past the line";
+        out.pop_back();
+        return out;
+    }
+
+    /* By value: dwResult is unaligned in the packed block. */
+    uint32_t Result() const { return block.dwResult; }
+
+    ScanAttributeBlock block;
+};
+
+TEST_F(HalftoneTest, BuiltinPatternsHoldThePrintedCells)
+{
+    /* Side, first and last cell, sum and position-weighted sum of the cells
+     * as printed, row by row. */
+    struct Row { uint8_t Side, First, Last; uint32_t Sum, Weighted; };
+    const Row expected[kBuiltinPatternCount] = {
+        {8, 98, 95, 8192, 267712},  {8, 18, 238, 8192, 342272}, {8, 18, 238, 8192, 284992},
+        {8, 21, 91, 8192, 276992},  {6, 36, 92, 4608, 88112},   {5, 236, 164, 3199, 43105},
+        {5, 227, 209, 3199, 40511}, {4, 107, 191, 2048, 19788}, {4, 149, 233, 2048, 19088},
+        {4, 219, 191, 2048, 16848}, {3, 40, 62, 1152, 5980},    {2, 44, 100, 512, 1336},
+    };
+    for (int p = 0; p < kBuiltinPatternCount; ++p) {
+        const BuiltinPattern &pattern = BuiltinPatterns[p];
+        uint32_t cells = pattern.Side * pattern.Side, weighted = 0;
+        for (uint32_t i = 0; i < cells; ++i)
+            weighted += (i + 1) * pattern.Cells[i];
+        EXPECT_EQ(pattern.Side, expected[p].Side) << p;
+        EXPECT_EQ(pattern.Cells[0], expected[p].First) << p;
+        EXPECT_EQ(pattern.Cells[cells - 1], expected[p].Last) << p;
+        EXPECT_EQ(std::accumulate(pattern.Cells, pattern.Cells + cells, 0u), expected[p].Sum) << p;
+        EXPECT_EQ(weighted, expected[p].Weighted) << p;
+    }
+}
+
+TEST_F(HalftoneTest, GreyAndColourScansAreLeftAlone)
+{
+    ScanState.IsBinary = 0;
+    ScanState.ToneMap[3] = 77;
+    HalftoneState.PatternRow = 5;
+    EXPECT_TRUE(Start(false));
+    EXPECT_EQ(ScanState.ToneMap[3], 77);
+    EXPECT_EQ(HalftoneState.PatternRow, 5);
+    EXPECT_TRUE(fake::Commands().empty());
+}
+
+TEST_F(HalftoneTest, LineArtIsAnyModeWithoutPatternBits)
+{
+    for (uint16_t mode : {2, 3, 4, 6, 0x0A})
+        EXPECT_FALSE(IsThresholdMode(mode)) << mode;
+    Bytes ramp(256);
+    std::iota(ramp.begin(), ramp.end(), 0);
+    Bytes expected(32, 0x00);
+    std::fill(expected.begin(), expected.begin() + 16, 0xFF); /* 0-127 give 1 */
+    for (uint16_t mode : {0, 1, 8}) {
+        EXPECT_TRUE(IsThresholdMode(mode)) << mode;
+        block.wHalftoneMode = mode;
+        EXPECT_TRUE(Start(false));
+        EXPECT_TRUE(fake::Commands().empty()) << mode;
+        EXPECT_EQ(HalftoneState.Binarizer, &ThresholdLine) << mode;
+        EXPECT_EQ(Line(ramp), expected) << mode;
+    }
+}
+
+TEST_F(HalftoneTest, ScannerReceivesBuiltinPatternAsPrinted)
+{
+    block.wHalftonePattern = 11;
+    EXPECT_TRUE(Start(false));
+    ASSERT_EQ(fake::Commands().size(), 1u);
+    const RecordedCommand &sent = fake::Commands()[0];
+    EXPECT_EQ(fake::Hex(sent.Cdb), fake::Hex({0x2A, 0, 0x02, 0, 0, 0x80, 0, 0, 5, 0}));
+    EXPECT_EQ(sent.DataOut, Bytes({2, 44, 212, 156, 100}));
+
+    /* Pattern 2 is not quite pattern 1 transposed; its own cells go out. */
+    block.wHalftonePattern = 2;
+    EXPECT_TRUE(Start(false));
+    Bytes data = fake::Commands().at(0).DataOut;
+    ASSERT_EQ(data.size(), 65u);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 10), Bytes({8, 18, 46, 74, 102, 130, 158, 186, 214, 21}));
+}
+
+TEST_F(HalftoneTest, DriverDithersRowByRowFromColumnZero)
+{
+    block.wHalftonePattern = 10; /* rows 40 150 84 / 216 128 172 / 106 194 62 */
+    EXPECT_TRUE(Start(true));
+    EXPECT_TRUE(fake::Commands().empty());
+    EXPECT_EQ(HalftoneState.Binarizer, &DitherLine);
+    Bytes grey(9, 100);
+    EXPECT_EQ(Line(grey), Bytes({0x49, 0x00})); /* 0 1 0 0 1 0 0 1 | 0 */
+    EXPECT_EQ(Line(grey), Bytes({0xFF, 0x80}));
+    EXPECT_EQ(Line(grey), Bytes({0xDB, 0x00})); /* 1 1 0 1 1 0 1 1 | 0 */
+    EXPECT_EQ(Line(grey), Bytes({0x49, 0x00})); /* row 0 again */
+
+    /* A new start begins at row 0; a value equal to its cell gives 0. */
+    EXPECT_TRUE(Start(true));
+    EXPECT_EQ(Line({39, 149, 83, 40, 150, 84}), Bytes({0xE0}));
+
+    /* Pattern 2 row 1 as printed (21 49 ...), not pattern 1's column 1 (32 60 ...). */
+    block.wHalftonePattern = 2;
+    EXPECT_TRUE(Start(true));
+    Line(Bytes(8, 25));
+    EXPECT_EQ(Line(Bytes(8, 25)), Bytes({0x7F}));
+}
+
+TEST_F(HalftoneTest, PartialByteTakesTheHighBits)
+{
+    block.wHalftoneMode = SD_HALFTONE_THRESHOLD;
+    EXPECT_TRUE(Start(true));
+    EXPECT_EQ(Line({0, 255, 0, 255, 0, 255, 0, 255, 0, 0}), Bytes({0xAA, 0xC0}));
+}
+
+TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
+{
+    Bytes table(65536);
+    for (uint32_t i = 0; i < table.size(); ++i)
+        table[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    block.wHalftoneMode = SD_HALFTONE_THRESHOLD;
+    block.lpGammaTable = table.data();
+    const struct { uint16_t Scale; uint32_t Step; } sizes[] = {{4, 4}, {16, 16}, {128, 256}, {256, 256}, {0, 1}, {8, 1}};
+    for (auto size : sizes) {
+        block.wFlags = SD_FLAG_GAMMA;
+        block.wGammaScale = size.Scale;
+        EXPECT_TRUE(Start(true));
+        for (uint32_t k = 0; k < 256; ++k)
+            ASSERT_EQ(ScanState.ToneMap[k], table[k * size.Step]) << size.Scale << " " << k;
+    }
+    block.wFlags = 0; /* no flag: the identity */
+    EXPECT_TRUE(Start(true));
+    EXPECT_EQ(ScanState.ToneMap[200], 200);
+
+    /* The binarizer compares mapped values: an inverted table flips the bits. */
+    for (uint32_t k = 0; k < 256; ++k)
+        table[k] = static_cast<uint8_t>(255 - k);
+    block.wFlags = SD_FLAG_GAMMA;
+    block.wGammaScale = 0;
+    EXPECT_TRUE(Start(true));
+    EXPECT_EQ(Line({0, 127, 128, 255}), Bytes({0x30}));
+}
+
+TEST_F(HalftoneTest, PatternNumberPastTheBuiltinOnes)
+{
+    block.wHalftonePattern = 12;
+    EXPECT_TRUE(Start(true)); /* the driver falls back to the threshold */
+    EXPECT_EQ(HalftoneState.Binarizer, &ThresholdLine);
+    for (uint16_t number : {12, 0xFFFF}) {
+        block.wHalftonePattern = 5;
+        EXPECT_TRUE(Start(true));
+        block.wHalftonePattern = number;
+        EXPECT_FALSE(Start(false)) << number; /* the scanner has nothing to receive */
+        EXPECT_EQ(Result(), 0xFD3Eu);  /* -706, high half 0 */
+        EXPECT_TRUE(fake::Commands().empty());
+        EXPECT_EQ(HalftoneState.Binarizer, &ThresholdLine);
+    }
+}
+
+TEST_F(HalftoneTest, CallerPatternsMustExistAndFit)
+{
+    Bytes pattern(17 * 17, 200);
+    block.wHalftoneMode = SD_HALFTONE_CALLER;
+    block.lpPattern = pattern.data();
+
+    block.wPatternSize = 16; /* fills PatternCopy; later changes to the caller's bytes do not count */
+    pattern[15] = 0;
+    EXPECT_TRUE(Start(true));
+    pattern[14] = 0;
+    EXPECT_EQ(Line(Bytes(16, 100)), Bytes({0xFF, 0xFE}));
+
+    block.wPatternSize = 11; /* 122 bytes, the most the download holds */
+    EXPECT_TRUE(Start(false));
+    ASSERT_EQ(fake::Commands().size(), 1u);
+    Bytes data = fake::Commands()[0].DataOut;
+    ASSERT_EQ(data.size(), 122u);
+    EXPECT_EQ(data[0], 11);
+    EXPECT_TRUE(std::equal(data.begin() + 1, data.end(), pattern.begin()));
+
+    const struct { uint16_t Side; bool Software; bool Null; } refused[] = {
+        {17, true, false}, {12, false, false}, {0, true, false}, {0, false, false},
+        {2, true, true},   {2, false, true},
+    };
+    for (auto r : refused) {
+        block.wPatternSize = r.Side;
+        block.lpPattern = r.Null ? nullptr : pattern.data();
+        EXPECT_FALSE(Start(r.Software)) << r.Side << " " << r.Software << " " << r.Null;
+        EXPECT_EQ(Result(), 0xFD3Eu);
+        EXPECT_TRUE(fake::Commands().empty());
+    }
+}
+
+TEST_F(HalftoneTest, FailedDownloadEndsTheStep)
+{
+    block.wHalftonePattern = 11;
+    fake::Reset();
+    fake::Queue(BUSLNK_ADAPTER_FAILURE);
+    ScanState.SoftwareBinarize = 0;
+    EXPECT_FALSE(SetUpHalftone(&block));
+    EXPECT_EQ(Result(), 0xFE0Bu); /* -501, high half 0 */
+}
+
+} // namespace
