@@ -76,7 +76,7 @@ static bool SendCalibrationWindow(ScanAttributeBlock *block, Pass pass)
         std::memcpy(values.Groups[k], kNeutralGroup, 6);
     BuildWindowList(values, CalibrationWindow);
     ResultCode result = SetWindow(CalibrationWindow);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     return result == SD_OK;
 }
 
@@ -92,7 +92,7 @@ static bool ReadCalibrationGeometry(ScanAttributeBlock *block)
 {
     uint8_t geometry[kImageGeometryPageLength];
     ResultCode result = ReadImageGeometry(geometry);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     if (result != SD_OK)
         return false;
     CalibrationStateRecord &cal = CalibrationState;
@@ -105,7 +105,7 @@ static bool ReadCalibrationGeometry(ScanAttributeBlock *block)
     uint64_t needed = uint64_t{2} * channels * cal.CalLinePixels;
     uint64_t pass = uint64_t{kPassLines} * cal.CalLineBytes;
     if (cal.CalLineBytes < needed || pass > kMaxReadLength) {
-        StoreCommandResult(block->dwResult, SD_ERR_PARAMETER_VALUE);
+        StoreCommandResult(block, SD_ERR_PARAMETER_VALUE);
         return false;
     }
     return true;
@@ -127,7 +127,7 @@ static bool AllocCalibrationBuffer(ScanAttributeBlock *block, Pass pass)
     uint32_t bytes = (PassLines(pass) + 1) * CalibrationState.CalLineBytes;
     PassBuffer(pass) = static_cast<uint8_t *>(AllocatePages(bytes));
     if (!PassBuffer(pass)) {
-        StoreCommandResult(block->dwResult, SD_ERR_NO_MEMORY);
+        StoreCommandResult(block, SD_ERR_NO_MEMORY);
         return false;
     }
     return true;
@@ -137,7 +137,7 @@ static bool ReadCalibrationLines(ScanAttributeBlock *block, Pass pass)
 {
     uint32_t lineBytes = CalibrationState.CalLineBytes;
     ResultCode result = ReadImageData(PassBuffer(pass) + lineBytes, PassLines(pass) * lineBytes);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     return result == SD_OK;
 }
 
@@ -202,7 +202,7 @@ static bool SendShadingTable(ScanAttributeBlock *block, Table table)
     uint32_t length = cal.CalLinePixels * (cal.CalibrateColor ? 3 : 1) * 2;
     const uint8_t *data = table == kOffsetTable ? cal.DarkBuffer : cal.WhiteBuffer;
     ResultCode result = SendShadingData(qualifier, data, length);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     return result == SD_OK;
 }
 
@@ -225,30 +225,30 @@ static void RunCalibrationPasses(ScanAttributeBlock *block)
     /* White pass: the lamp lights the white strip. */
     uint8_t control = WithSourceLamp(LampStatus.Bytes[0] & ~kLampDark, altSource);
     result = SetCalibrationLamp(control);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     if (result != SD_OK || !ReadCalibrationGeometry(block) ||
         !AllocCalibrationBuffer(block, kWhitePass) || !ReadCalibrationLines(block, kWhitePass))
         return;
 
     result = TransferLampStatus(kDataIn, LampStatus.Bytes);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     if (result != SD_OK || !SendCalibrationWindow(block, kDarkPass))
         return;
     /* Dark pass: the dark bit shuts the light off the sensor. */
     control = WithSourceLamp(LampStatus.Bytes[0] | kLampDark, !altSource);
     result = SetCalibrationLamp(control);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     if (result != SD_OK || !ReadCalibrationGeometry(block) ||
         !AllocCalibrationBuffer(block, kDarkPass) || !ReadCalibrationLines(block, kDarkPass))
         return;
     /* Back to the lamp the scan uses; the dark bit stays. */
     result = SetCalibrationLamp(WithSourceLamp(control, altSource));
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     if (result != SD_OK)
         return;
 
     if (!ComputeShadingData()) {
-        StoreCommandResult(block->dwResult, SD_ERR_NO_MEMORY);
+        StoreCommandResult(block, SD_ERR_NO_MEMORY);
         return;
     }
     /* A failed table does not stop the start: the lamp page READ below
@@ -256,7 +256,7 @@ static void RunCalibrationPasses(ScanAttributeBlock *block)
     if (SendShadingTable(block, kOffsetTable))
         SendShadingTable(block, kGainTable);
     result = TransferLampStatus(kDataIn, LampStatus.Bytes);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     /* The passes programmed windows of their own: put the scan's back. */
     if (result == SD_OK)
         SendScanWindow(block);
@@ -266,7 +266,7 @@ void RunShadingCalibration(ScanAttributeBlock *block)
 {
     LoadChannelFactors();
     ResultCode result = TransferLampStatus(kDataIn, LampStatus.Bytes);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     if (result != SD_OK)
         return;
     /* The scanner says its calibration still holds, and the settings do not

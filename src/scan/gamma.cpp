@@ -15,15 +15,6 @@
 
 #include <cstring>
 
-/* dwResult lies unaligned in the packed block, so no reference may bind to
- * it: the code is stored through a local. */
-static void StoreStepResult(ScanAttributeBlock *block, ResultCode code)
-{
-    uint32_t value;
-    StoreCommandResult(value, code);
-    block->dwResult = value;
-}
-
 uint32_t CallerGammaEntries(uint16_t gammaScale)
 {
     switch (gammaScale) {
@@ -194,7 +185,7 @@ bool SendGammaTables(ScanAttributeBlock *block)
 
     uint8_t *buffer = static_cast<uint8_t *>(AllocatePages(size));
     if (!buffer) {
-        StoreStepResult(block, SD_ERR_NO_MEMORY);
+        StoreCommandResult(block, SD_ERR_NO_MEMORY);
         return false;
     }
     if (color) {
@@ -218,7 +209,7 @@ bool SendGammaTables(ScanAttributeBlock *block)
     ResultCode rc = AdjustGammaTables(block, download);
     if (rc == SD_OK)
         rc = SendGammaData(color ? kThreeChannels : kOneChannel, kWideEntries, buffer, size);
-    StoreStepResult(block, rc);
+    StoreCommandResult(block, rc);
     FreePages(buffer);
     return rc == SD_OK;
 }

@@ -207,22 +207,13 @@ static void BuildToneMap(const ScanAttributeBlock *block)
         ScanState.ToneMap[k] = table[k * step];
 }
 
-/* dwResult lies unaligned in the packed block, so no reference may bind to
- * it: the code is stored through a local. */
-static void StoreStepResult(ScanAttributeBlock *block, ResultCode code)
-{
-    uint32_t value;
-    StoreCommandResult(value, code);
-    block->dwResult = value;
-}
-
 /* A request the driver cannot carry out: the binarizer is left on the
  * threshold so no stale pattern survives, and the start stops with -706
  * (high half 0, like the results of the other steps of the start). */
 static bool RejectPattern(ScanAttributeBlock *block)
 {
     SelectBinarizer(ScanState.ToneMap, -1, nullptr, nullptr, 0);
-    StoreStepResult(block, SD_ERR_PARAMETER_VALUE);
+    StoreCommandResult(block, SD_ERR_PARAMETER_VALUE);
     return false;
 }
 
@@ -271,6 +262,6 @@ bool SetUpHalftone(ScanAttributeBlock *block)
     }
 
     ResultCode rc = SendHalftonePattern(&data, side * side + 1);
-    StoreStepResult(block, rc);
+    StoreCommandResult(block, rc);
     return rc == SD_OK;
 }

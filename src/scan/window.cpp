@@ -141,6 +141,6 @@ bool SendScanWindow(ScanAttributeBlock *block)
     uint8_t list[kWindowListLength];
     BuildWindowList(values, list);
     ResultCode result = SetWindow(list);
-    StoreCommandResult(block->dwResult, result);
+    StoreCommandResult(block, result);
     return result == SD_OK;
 }

@@ -13,17 +13,20 @@
  * does not know are passed through as their low 16 bits. */
 typedef int16_t ResultCode;
 
+/* Blocks are packed, so dwResult may sit at an odd address: it is only ever
+ * assigned as a member, never through a reference or pointer to it. */
+
 /* A code passed on from a command: the high half of dwResult is 0. */
-inline void StoreCommandResult(uint32_t &dwResult, ResultCode code)
+template <typename Block> inline void StoreCommandResult(Block *block, ResultCode code)
 {
-    dwResult = static_cast<uint16_t>(code);
+    block->dwResult = static_cast<uint16_t>(code);
 }
 
 /* A code an export reports of its own: stored as the full 32-bit value, so a
  * negative code has the high half 0xFFFF. */
-inline void StoreOwnResult(uint32_t &dwResult, ResultCode code)
+template <typename Block> inline void StoreOwnResult(Block *block, ResultCode code)
 {
-    dwResult = static_cast<uint32_t>(static_cast<int32_t>(code));
+    block->dwResult = static_cast<uint32_t>(static_cast<int32_t>(code));
 }
 
 #endif

@@ -38,7 +38,7 @@ protected:
     {
         fake::Reset();
         EXPECT_TRUE(SendScanWindow(&block));
-        EXPECT_EQ(block.dwResult, 1u);
+        EXPECT_EQ(uint32_t{block.dwResult}, 1u);
         EXPECT_EQ(fake::Commands().size(), 1u);
         return fake::Commands().back().DataOut;
     }
@@ -190,7 +190,7 @@ TEST_F(Window, FailureLeavesTheCommandsCode)
 {
     fake::Queue(fake::CheckCondition(0x2C, 0x02));
     EXPECT_FALSE(SendScanWindow(&block));
-    EXPECT_EQ(block.dwResult, 0xFD44u);
+    EXPECT_EQ(uint32_t{block.dwResult}, 0xFD44u);
 }
 
 } // namespace
