@@ -7,14 +7,8 @@
  */
 #include "api/device_control.h"
 
-/* Incoming wSources bits that choose the page to read. They are not the
- * SD_SOURCE_* bits of a scan: 0x08 names the second alternative source,
- * 0x10 the first, anything else the flatbed. */
-constexpr uint16_t kAskAlt2Page = 0x0008;
-constexpr uint16_t kAskAlt1Page = 0x0010;
-
-/* wFeatures bits. */
-constexpr uint16_t kFeatureExtended = 0x8000;   /* in: asks for offsets 64-68; out: they were filled */
+/* wFeatures bits on return; SD_CAPS_EXTENDED comes back when the fields it
+ * asks for were filled. */
 constexpr uint16_t kFeatureLenses = 0x0400;     /* more than one lens */
 constexpr uint16_t kFeatureSetting = 0x0200;    /* device setting or capability flag */
 constexpr uint16_t kFeatureAlways = 0x0985;     /* bits 0, 2, 7, 8 and 11 */
@@ -52,11 +46,13 @@ static const uint16_t BuiltInPatterns[kPatternCount] = {
     0x5506, 0x4407, 0x4408, 0x4409, 0x330A, 0x220B,
 };
 
+/* The incoming wSources names a page with bits of its own, not the
+ * SD_SOURCE_* bits of a scan: 0x0004 reads the flatbed's page. */
 static uint8_t VariantOfSourceQuery(uint16_t sources)
 {
-    if (sources & kAskAlt2Page)
+    if (sources & SD_CAPS_PAGE_ALT2)
         return kVariantAlt2;
-    if (sources & kAskAlt1Page)
+    if (sources & SD_CAPS_PAGE_ALT1)
         return kVariantAlt1;
     return kVariantFlatbed;
 }
@@ -121,10 +117,10 @@ void SCANDRV_CALL vScannerCapability(CapabilityBlock *lpBlock)
         lpBlock->wMaxLength = PixelsToMils(MaxLengthInPixels(page), base);
         lpBlock->wMaxWidth = PixelsToMils(MaxWidthInPixels(page), base);
 
-        if (lpBlock->wFeatures & kFeatureExtended) {
+        if (lpBlock->wFeatures & SD_CAPS_EXTENDED) {
             lpBlock->wBaseResolution = static_cast<uint16_t>(base);
             lpBlock->wMaxResolutionY = BilevelMaxResolutionY(page);
-            lpBlock->wFeatures = kFeatureExtended;
+            lpBlock->wFeatures = SD_CAPS_EXTENDED;
         } else {
             lpBlock->wFeatures = 0;
         }
@@ -141,7 +137,7 @@ void SCANDRV_CALL vScannerCapability(CapabilityBlock *lpBlock)
     }
 
     if (rc == SD_OK) {
-        if ((lpBlock->wFeatures & kFeatureExtended) && SupportsDeviceSetting(page))
+        if ((lpBlock->wFeatures & SD_CAPS_EXTENDED) && SupportsDeviceSetting(page))
             ExchangeDeviceSetting(lpBlock, status);
 
         lpBlock->wFeatures |= kFeatureAlways;
