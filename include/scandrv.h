@@ -162,22 +162,32 @@ typedef struct ScanAttributeBlock {
                                    1-byte entries up to 8 bits per sample, else 2-byte */
 } ScanAttributeBlock;
 
+/* Incoming CapabilityBlock.wSources: the source whose page is read. These
+ * are not the SD_SOURCE_* bits; with neither set the flatbed's page is read. */
+#define SD_CAPS_PAGE_ALT2 0x0008 /* second alternative source (wins over the first) */
+#define SD_CAPS_PAGE_ALT1 0x0010 /* first alternative source */
+/* Incoming CapabilityBlock.wFeatures: fill wBaseResolution and
+ * wMaxResolutionY, and exchange wDeviceSetting where the scanner has one. */
+#define SD_CAPS_EXTENDED 0x8000
+
 /* vScannerCapability. The fixed fields carry values the driver always
- * reports; their meaning belongs to the calling application. */
+ * reports; their meaning belongs to the calling application. A block without
+ * one of the three required lists is refused with SD_ERR_PARAMETER_VALUE
+ * before any command, and nothing but dwResult is written. */
 typedef struct CapabilityBlock {
     SCANDRV_PARAM_HEADER;
     uint16_t wFixed10;          /* out: 1 */
     uint16_t wFixed12;          /* out: 1 */
-    int32_t *lpContrastList;    /* in, required: 256 entries, filled -128..127 */
-    int32_t *lpBrightnessList;  /* in, required: 256 entries, filled -128..127 */
-    uint32_t *lpAdjustList;     /* in, required: 256 entries, filled 0, 2, ..., 510 */
-    uint16_t *lpResolutionList; /* in, optional: 150 resolutions */
+    int32_t *lpContrastList;    /* in, required (null: SD_ERR_PARAMETER_VALUE): 256 entries, filled -128..127 */
+    int32_t *lpBrightnessList;  /* in, required (null: SD_ERR_PARAMETER_VALUE): 256 entries, filled -128..127 */
+    uint32_t *lpAdjustList;     /* in, required (null: SD_ERR_PARAMETER_VALUE): 256 entries, filled 0, 2, ..., 510 */
+    uint16_t *lpResolutionList; /* in, optional (null: skipped): 150 resolutions */
     uint16_t wMaxResolutionX;   /* out: highest bilevel resolution across the line */
     uint16_t wImageTypes;       /* out: 15 with colour, else 1 */
-    uint16_t wSources;          /* in: source whose page is read; out: SD_SOURCE_* available */
+    uint16_t wSources;          /* in: SD_CAPS_PAGE_* names the page read; out: SD_SOURCE_* available */
     uint16_t wFixed36;          /* out: 0x8081 */
     uint16_t wFixed38;          /* out: 7 */
-    uint16_t *lpPatternList;    /* in, optional: 12 built-in halftone patterns (size, number) */
+    uint16_t *lpPatternList;    /* in, optional (null: skipped): 12 built-in halftone patterns (size, number) */
     uint16_t wFixed44;          /* out: 8 */
     uint16_t wFixed46;          /* out: 0 */
     uint16_t wFixed48;          /* out: 1000 */
@@ -186,7 +196,7 @@ typedef struct CapabilityBlock {
     uint16_t wFixed54;          /* out: 8 */
     uint16_t wFixed56;          /* out: 31 */
     uint16_t wFixed58;          /* out: 2 */
-    uint16_t wFeatures;         /* in: 0x8000 asks for the fields below; out: feature bits */
+    uint16_t wFeatures;         /* in: SD_CAPS_EXTENDED asks for the fields below; out: feature bits */
     uint16_t wFixed62;          /* out: 0x81 */
     uint16_t wBaseResolution;   /* out when asked: optical resolution */
     uint16_t wMaxResolutionY;   /* out when asked: highest bilevel resolution along the page */
@@ -212,12 +222,14 @@ typedef struct ImageDataBlock {
 /* vGetLampStatus and vSetLampStatus */
 typedef struct LampBlock {
     SCANDRV_PARAM_HEADER;
-    uint16_t wLampState;   /* SD_LAMP_* bits */
-    uint32_t dwLampTimer;  /* lamp-off timer in seconds */
+    uint16_t wLampState;   /* SD_LAMP_* bits; vSetLampStatus switches on exactly the lamps set */
+    uint32_t dwLampTimer;  /* lamp-off timer in seconds; sent rounded to minutes, at most 127 */
     uint32_t dwLampOnTime; /* out: minutes x 64 + seconds, with SD_LAMP_ON_TIME_VALID */
 } LampBlock;
 
-/* vScannerMutiLens */
+/* vScannerMutiLens. A lens the scanner does not have, or any lens of a
+ * one-lens scanner, is refused with -1 (SD_ERR_LENS_OR_IDENTIFY) in the low
+ * half of dwResult and 0 in the high half. */
 typedef struct LensBlock {
     SCANDRV_PARAM_HEADER;
     uint16_t wLens; /* lens number, from 0 */
@@ -312,7 +324,10 @@ SCANDRV_ASSERT_(sizeof(LensBlock) == 12, "LensBlock size");
 #  undef SCANDRV_ASSERT_
 #endif
 
-/* The ten exports (ordinals 2 to 11 on Windows). */
+/* The ten exports (ordinals 2 to 11 on Windows). A null block pointer is
+ * ignored: nothing is sent and nothing written. vDefaultAttribute and
+ * vScannerCapability refuse a scanner that reports a base resolution of 0
+ * with SD_ERR_PARAMETER_VALUE, writing nothing but dwResult. */
 SCANDRV_API void SCANDRV_CALL vInitializeScanner(InitBlock *lpBlock);
 SCANDRV_API void SCANDRV_CALL vScannerCapability(CapabilityBlock *lpBlock);
 SCANDRV_API void SCANDRV_CALL vDefaultAttribute(ScanAttributeBlock *lpBlock);

@@ -63,6 +63,14 @@ inline uint16_t DeviceChannelFactor(const DeviceParameterPage &page, int channel
 
 /* --- LampStatusPage ----------------------------------------------------- */
 
+/* Byte offsets of the LampStatusPage. */
+constexpr int kLampControlByte = 0;   /* lamps and calibration control, bits below */
+constexpr int kLampReportingByte = 1; /* bit 4: what byte 4 reports */
+constexpr int kLampSensorByte = 2;    /* document sensor and the device setting */
+constexpr int kLampMinutesByte = 4;   /* minutes and the timer flag */
+constexpr int kLampOptionsByte = 5;   /* installed options */
+constexpr int kLampEventByte = 7;     /* pending event value, 0 for none */
+
 /* Byte 0: lamp and calibration control. */
 constexpr uint8_t kLamp1 = 0x01;
 constexpr uint8_t kLamp2 = 0x02;
@@ -74,11 +82,19 @@ constexpr uint8_t kLampAltSource = 0x80;   /* lamp of the second alternative sou
 constexpr uint8_t kReportsLampOnTime = 0x10;
 /* Byte 2 bit 6: a document lies on the sensor; bits 0-5 a device setting, bit 7 marks it valid. */
 constexpr uint8_t kDocumentPresent = 0x40;
+/* Byte 2 bits 0-5: the device setting; bit 7 marks it valid. */
+constexpr uint8_t kDeviceSettingMask = 0x3F;
+constexpr uint8_t kDeviceSettingValid = 0x80;
 /* Byte 4: minutes in bits 0-6, the timer flag in bit 7. */
+constexpr uint8_t kMinutesMask = 0x7F;
 constexpr uint8_t kTimerFlag = 0x80;
+/* Byte 5: the installed options. */
+constexpr uint8_t kOptionAlt1 = 0x01; /* first alternative document source */
+constexpr uint8_t kOptionBit1 = 0x02; /* an option the driver only reports to the caller */
+constexpr uint8_t kOptionAlt2 = 0x04; /* second alternative document source */
 
-inline uint8_t InstalledOptions(const LampStatusPage &page) { return page.Bytes[5] & 0x07; }
+inline uint8_t InstalledOptions(const LampStatusPage &page) { return page.Bytes[kLampOptionsByte] & 0x07; }
 inline uint8_t DeviceState(const LampStatusPage &page) { return page.Bytes[6] & 0x07; }
-inline uint8_t PendingEvent(const LampStatusPage &page) { return page.Bytes[7]; }
+inline uint8_t PendingEvent(const LampStatusPage &page) { return page.Bytes[kLampEventByte]; }
 
 #endif

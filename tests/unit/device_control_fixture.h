@@ -1,0 +1,149 @@
+/*
+ * device_control_fixture.h - what the device control tests share: a fixture
+ * that puts the driver's process-wide state back to its load values around
+ * every test, builders for the INQUIRY data and the two device pages, the
+ * CDBs the exports are expected to send, and a byte-wise view of a block for
+ * checking that a failure left it alone.
+ */
+#ifndef SCANDRV_DEVICE_CONTROL_FIXTURE_H
+#define SCANDRV_DEVICE_CONTROL_FIXTURE_H
+
+#include "api/device_control.h"
+#include "fake_adapter.h"
+#include "platform/platform.h"
+#include "scan/scan_state.h"
+#include "scsi/executor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace control_test {
+
+inline void NoSleep(uint32_t) {}
+
+/* The clock the lamp tests move by hand. */
+inline uint32_t Now = 0;
+inline uint32_t FakeClock() { return Now; }
+
+class DeviceControlTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetDriver(); }
+    void TearDown() override
+    {
+        ResetDriver();
+        SetSleepHook(nullptr);
+        SetClockHook(nullptr);
+    }
+
+    static void ResetDriver()
+    {
+        fake::Reset();
+        ResetLastSense();
+        ModelCode = 0;
+        LensCount = 1;
+        SelectedLens = 0;
+        LampTimerMinutes = 15;
+        LampTimerFlag = 0;
+        std::memset(LampStatus.Bytes, 0, sizeof LampStatus.Bytes);
+        ScanState.ScanActive = 0;
+        SensorCount = 0;
+        LampClockTick = 0;
+        LampClockMinutes = kLampClockUnset;
+        Now = 0;
+        /* A busy reply must never cost a test real seconds. */
+        SetSleepHook(NoSleep);
+        SetClockHook(FakeClock);
+    }
+};
+
+/* The CDBs of the commands the device control exports send. */
+inline const std::string kInquiryCdb = "12 00 00 00 25 00";
+inline const std::string kLampReadCdb = "28 00 81 00 00 00 00 00 09 00";
+inline const std::string kLampSendCdb = "2A 00 81 00 00 00 00 00 09 00";
+inline std::string ParameterReadCdb(uint8_t lens, uint8_t variant)
+{
+    return fake::Hex({0x28, 0x00, 0x82, 0x00, lens, variant, 0x00, 0x00, 0x28, 0x00});
+}
+
+/* The CDBs the driver sent, without its REQUEST SENSEs. */
+inline std::vector<std::string> SentCdbs()
+{
+    std::vector<std::string> cdbs;
+    for (const RecordedCommand &command : fake::CommandsWithoutSense())
+        cdbs.push_back(fake::Hex(command.Cdb));
+    return cdbs;
+}
+
+inline void Put16(std::vector<uint8_t> &bytes, size_t offset, uint16_t value)
+{
+    bytes[offset] = static_cast<uint8_t>(value >> 8);
+    bytes[offset + 1] = static_cast<uint8_t>(value);
+}
+
+/* INQUIRY data of a SCSI-2 scanner with the given revision text and model. */
+inline std::vector<uint8_t> InquiryData(const char *revision = "1.23", uint8_t model = 168)
+{
+    std::vector<uint8_t> data(kInquiryLength, 0);
+    data[0] = 6;
+    data[2] = 2;
+    data[3] = 2;
+    std::memcpy(&data[8], "MAKER   FLATBED COLOUR  ", 24);
+    std::memcpy(&data[32], revision, 4);
+    data[36] = model;
+    return data;
+}
+
+/* A parameter page: the glass in pixels and lines at the base resolution,
+ * one lens, bilevel maxima of twice the base resolution. */
+inline std::vector<uint8_t> ParameterPage(uint16_t widthPixels = 5100, uint16_t lengthPixels = 7000,
+                                          uint16_t baseResolution = 600)
+{
+    std::vector<uint8_t> page(kDeviceParameterPageLength, 0);
+    Put16(page, 3, static_cast<uint16_t>(2 * baseResolution));
+    Put16(page, 5, static_cast<uint16_t>(2 * baseResolution));
+    Put16(page, 7, widthPixels);
+    Put16(page, 9, lengthPixels);
+    Put16(page, 11, baseResolution);
+    page[27] = 1;
+    return page;
+}
+
+/* A lamp status page with the bytes the lamp functions look at. */
+inline std::vector<uint8_t> StatusPage(uint8_t control = 0, uint8_t reporting = 0, uint8_t minutes = 0,
+                                       uint8_t options = 0)
+{
+    std::vector<uint8_t> page(kLampStatusPageLength, 0);
+    page[0] = control;
+    page[1] = reporting;
+    page[4] = minutes;
+    page[5] = options;
+    return page;
+}
+
+/* Block fields are packed and may sit at odd addresses, while the test
+ * macros take their arguments by reference: compare through a copy. */
+template <class T> T Value(T field)
+{
+    return field;
+}
+
+template <class Block> std::vector<uint8_t> BytesOf(const Block &block)
+{
+    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(&block);
+    return std::vector<uint8_t>(bytes, bytes + sizeof(Block));
+}
+
+/* Every byte of the block but dwResult is as it was before the call. */
+template <class Block> void ExpectOnlyResultWritten(const Block &before, const Block &after)
+{
+    Block expected = before;
+    expected.dwResult = after.dwResult;
+    EXPECT_EQ(fake::Hex(BytesOf(expected)), fake::Hex(BytesOf(after)));
+}
+
+} // namespace control_test
+
+#endif
