@@ -29,4 +29,15 @@ template <typename Block> inline void StoreOwnResult(Block *block, ResultCode co
     block->dwResult = static_cast<uint32_t>(static_cast<int32_t>(code));
 }
 
+/* The same for a result kept in a local until the export's single exit. */
+inline void StoreCommandResult(uint32_t &result, ResultCode code)
+{
+    result = static_cast<uint16_t>(code);
+}
+
+inline void StoreOwnResult(uint32_t &result, ResultCode code)
+{
+    result = static_cast<uint32_t>(static_cast<int32_t>(code));
+}
+
 #endif
