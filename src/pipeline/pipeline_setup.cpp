@@ -209,7 +209,7 @@ bool SetUpLinePipeline(ScanAttributeBlock *block)
     uint8_t page[kImageGeometryPageLength];
     const ResultCode rc = ReadImageGeometry(page);
     if (rc != SD_OK) {
-        StoreCommandResult(block->dwResult, rc);
+        StoreCommandResult(block, rc);
         return false;
     }
 
@@ -264,7 +264,7 @@ bool SetUpLinePipeline(ScanAttributeBlock *block)
     params.DstLineBytes = scan.SoftwareBinarize ? deliverPixels : deliverLineBytes;
 
     if (!PipelineCanCarry(params, packed, reportedLineBytes, tagged)) {
-        StoreOwnResult(block->dwResult, SD_ERR_PARAMETER_VALUE);
+        StoreOwnResult(block, SD_ERR_PARAMETER_VALUE);
         return false;
     }
 
@@ -286,7 +286,7 @@ bool SetUpLinePipeline(ScanAttributeBlock *block)
      * that could not get them fails the start rather than leaving the scan
      * to stall or fault later. */
     if (!InitLinePipeline(params)) {
-        StoreOwnResult(block->dwResult, SD_ERR_NO_MEMORY);
+        StoreOwnResult(block, SD_ERR_NO_MEMORY);
         return false;
     }
     return true;

@@ -48,6 +48,8 @@ protected:
         EXPECT_EQ(LiveAllocations(), 0);
         TransferState = savedTransfer;
     }
+    /* The block is packed: its dwResult is read by value, never bound. */
+    uint32_t Result() const { return block.dwResult; }
     bool Start(uint32_t pixels, uint32_t lineBytes, uint32_t lines)
     {
         fake::Queue(BUSLNK_GOOD, GeometryPage(pixels, lineBytes, lines));
@@ -62,7 +64,7 @@ TEST_F(SetUpLinePipelineTest, ColourScanGeometry)
     const TransferStateRecord &t = TransferState;
     EXPECT_EQ(block.wWidth, 2550);
     EXPECT_EQ(block.wLength, 300);
-    EXPECT_EQ(block.dwResult, 1u);
+    EXPECT_EQ(Result(), 1u);
     EXPECT_EQ(t.ImageKind, 1u);
     EXPECT_EQ(t.LineFormat, 1u);
     EXPECT_EQ(t.TransferBits, 8u);
@@ -185,7 +187,7 @@ TEST_F(SetUpLinePipelineTest, BuffersNotObtainedFailTheStart)
     FailAllocationAfter(0, false);
     EXPECT_FALSE(Start(2550, 2550, 200));
     EXPECT_EQ(StopFailingAllocations(), 1);
-    EXPECT_EQ(block.dwResult, 0xFFFFFC11u); /* -1007 as a 32-bit value */
+    EXPECT_EQ(Result(), 0xFFFFFC11u); /* -1007 as a 32-bit value */
     EXPECT_EQ(LiveAllocations(), 0);
     uint8_t line[2550] = {};
     uint32_t consumed = 9, produced = 9;
@@ -199,10 +201,10 @@ TEST_F(SetUpLinePipelineTest, GeometryReadFailurePassesThrough)
     block.wWidth = 77;
     fake::Queue(fake::CheckCondition(0x3A, 0x00));
     EXPECT_FALSE(SetUpLinePipeline(&block));
-    EXPECT_EQ(block.dwResult, 0xFD40u); /* -704 with the high half 0 */
+    EXPECT_EQ(Result(), 0xFD40u); /* -704 with the high half 0 */
     fake::Queue(BUSLNK_FAILURE);
     EXPECT_FALSE(SetUpLinePipeline(&block));
-    EXPECT_EQ(block.dwResult, 0xFC14u); /* -1004 */
+    EXPECT_EQ(Result(), 0xFC14u); /* -1004 */
     EXPECT_EQ(TransferState.ReportedPixels, 77u);
     EXPECT_EQ(block.wWidth, 77);
 }
@@ -226,7 +228,7 @@ TEST_F(SetUpLinePipelineTest, RejectsGeometryBeyondThePipeline)
         DeviceParameters.Bytes[0] = static_cast<uint8_t>(c.Format);
         TransferState.DeliverLines = 77;
         EXPECT_FALSE(Start(c.Pixels, c.LineBytes, c.Lines)) << &c - cases;
-        EXPECT_EQ(block.dwResult, static_cast<uint32_t>(SD_ERR_PARAMETER_VALUE));
+        EXPECT_EQ(Result(), static_cast<uint32_t>(SD_ERR_PARAMETER_VALUE));
         EXPECT_EQ(TransferState.DeliverLines, 77u);
     }
 }
