@@ -68,11 +68,7 @@ TEST(HorizontalScaling, WorkedLines)
     EXPECT_EQ(Scale(WidenInsertGray8, L{10, 40}, 1, 5, false), (L{5, 10, 20, 30, 40}));
     EXPECT_EQ(Scale(NarrowDropGray8, L{10, 20, 30, 40, 50}, 1, 2, false), (L{30, 50}));
     EXPECT_EQ(Scale(WidenUniformGray16, L{3000, 2000}, 1, 4, true, 4095), (L{3500, 3000, 2500, 2000}));
-}
-
-/* A one-pixel line has no neighbour to extrapolate from: it is spread. */
-TEST(HorizontalScaling, OnePixelSourceIsRepeated)
-{
+    /* A one-pixel line has no neighbour to extrapolate from: it is spread. */
     EXPECT_EQ(Scale(WidenUniformGray8, L{77}, 1, 3, false), (L{77, 77, 77}));
     EXPECT_EQ(Scale(WidenInsertRgb16, L{1, 2, 3}, 3, 2, true), (L{1, 2, 3, 1, 2, 3}));
 }

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 std::vector<uint8_t> GeometryPage(uint32_t pixels, uint32_t lineBytes, uint32_t lines)
@@ -27,7 +29,9 @@ std::vector<uint8_t> GeometryPage(uint32_t pixels, uint32_t lineBytes, uint32_t 
 class SetUpLinePipelineTest : public ::testing::Test {
 protected:
     ScanAttributeBlock block = {};
-    TransferStateRecord savedTransfer = TransferState;
+    const TransferStateRecord savedTransfer = TransferState;
+    const ScanStateRecord savedScan = ScanState;
+    const DeviceParameterPage savedPage = DeviceParameters;
 
     void SetUp() override
     {
@@ -47,6 +51,8 @@ protected:
         ReleaseLineBuffers();
         EXPECT_EQ(LiveAllocations(), 0);
         TransferState = savedTransfer;
+        ScanState = savedScan;
+        DeviceParameters = savedPage;
     }
     /* The block is packed: its dwResult is read by value, never bound. */
     uint32_t Result() const { return block.dwResult; }
@@ -57,24 +63,25 @@ protected:
     }
 };
 
-TEST_F(SetUpLinePipelineTest, ColourScanGeometry)
+/* The ten geometry fields of TransferState, in their order: ImageKind,
+ * LineFormat, TransferBits, DeviceLineBytes, ReportedLineBytes,
+ * ReportedPixels, ReportedLines, DeliverPixels, DeliverLineBytes,
+ * DeliverLines. */
+std::array<uint32_t, 10> Geometry()
+{
+    const TransferStateRecord &t = TransferState;
+    return {t.ImageKind,      t.LineFormat,    t.TransferBits,  t.DeviceLineBytes,  t.ReportedLineBytes,
+            t.ReportedPixels, t.ReportedLines, t.DeliverPixels, t.DeliverLineBytes, t.DeliverLines};
+}
+
+TEST_F(SetUpLinePipelineTest, ColourAndGreyGeometry)
 {
     ScanState.IsColor = 1;
     ASSERT_TRUE(Start(2550, 7650, 300));
-    const TransferStateRecord &t = TransferState;
+    EXPECT_EQ(Geometry(), (std::array<uint32_t, 10>{1, 1, 8, 7650, 7650, 2550, 300, 2550, 7650, 300}));
     EXPECT_EQ(block.wWidth, 2550);
     EXPECT_EQ(block.wLength, 300);
     EXPECT_EQ(Result(), 1u);
-    EXPECT_EQ(t.ImageKind, 1u);
-    EXPECT_EQ(t.LineFormat, 1u);
-    EXPECT_EQ(t.TransferBits, 8u);
-    EXPECT_EQ(t.ReportedPixels, 2550u);
-    EXPECT_EQ(t.ReportedLineBytes, 7650u);
-    EXPECT_EQ(t.ReportedLines, 300u);
-    EXPECT_EQ(t.DeviceLineBytes, 7650u);
-    EXPECT_EQ(t.DeliverPixels, 2550u);
-    EXPECT_EQ(t.DeliverLineBytes, 7650u);
-    EXPECT_EQ(t.DeliverLines, 300u);
     ASSERT_EQ(fake::Commands().size(), 1u);
     EXPECT_EQ(fake::Hex(fake::Commands()[0].Cdb), "28 00 80 00 00 00 00 00 10 00");
     /* Same geometry both ways: lines are copied, no buffers are taken. */
@@ -85,18 +92,14 @@ TEST_F(SetUpLinePipelineTest, ColourScanGeometry)
     ASSERT_TRUE(Start(2550, 15300, 300));
     EXPECT_EQ(TransferState.DeliverLineBytes, 15300u);
     EXPECT_EQ(block.wWidth, 2550);
-}
 
-TEST_F(SetUpLinePipelineTest, TaggedColourLinesLoseTheirTags)
-{
+    /* Tagged colour lines carry three 2-byte tags; grey lines none. */
     DeviceParameters.Bytes[0] = 3;
-    ScanState.IsColor = 1;
-    ASSERT_TRUE(Start(2550, 7656, 300));
-    EXPECT_EQ(TransferState.DeviceLineBytes, 7650u);
-    EXPECT_EQ(LinePipeline.SrcLineBytes, 7650u);
+    ASSERT_TRUE(Start(2550, 15306, 300));
+    EXPECT_EQ(LinePipeline.SrcLineBytes, 15300u);
     ScanState.IsColor = 0;
-    ASSERT_TRUE(Start(2550, 2550, 300));
-    EXPECT_EQ(TransferState.DeviceLineBytes, 2550u);
+    ASSERT_TRUE(Start(2550, 5100, 300));
+    EXPECT_EQ(Geometry(), (std::array<uint32_t, 10>{3, 3, 16, 5100, 5100, 2550, 300, 2550, 5100, 300}));
 }
 
 TEST_F(SetUpLinePipelineTest, BinaryScans)
@@ -123,67 +126,53 @@ TEST_F(SetUpLinePipelineTest, BinaryScans)
 
 TEST_F(SetUpLinePipelineTest, MethodFollowsResolutionAndKind)
 {
-    struct Case {
-        uint32_t Binary, LineArt, Resolution, Base;
-        uint16_t Uniform;
-    };
-    const Case cases[] = {
-        {0, 0, 300, 200, 1}, {1, 1, 300, 200, 0}, {1, 0, 300, 200, 1},
-        {0, 0, 300, 300, 0}, {0, 0, 20, 10, 0},   {0, 1, 300, 200, 1}, /* line art only counts for binary */
-    };
-    for (const Case &c : cases) {
-        ScanState.IsBinary = ScanState.SoftwareBinarize = c.Binary;
-        ScanState.IsLineArt = c.LineArt;
-        ScanState.Resolution = c.Resolution;
-        ScanState.BaseResolution = c.Base;
+    /* binary (made by the driver), line art, resolution, base, uniform */
+    const uint32_t cases[][5] = {{0, 0, 300, 200, 1}, {1, 1, 300, 200, 0}, {1, 0, 300, 200, 1},
+                                 {0, 0, 300, 300, 0}, {0, 0, 20, 10, 0},   {0, 1, 300, 200, 1}};
+    for (const auto &c : cases) {
+        ScanState.IsBinary = ScanState.SoftwareBinarize = c[0];
+        ScanState.IsLineArt = c[1];
+        ScanState.Resolution = c[2];
+        ScanState.BaseResolution = c[3];
         ASSERT_TRUE(Start(100, 100, 100));
-        EXPECT_EQ(LinePipeline.UniformResample, c.Uniform) << "resolution " << c.Resolution;
+        EXPECT_EQ(LinePipeline.UniformResample, c[4]) << "case " << &c - cases;
     }
 }
 
 TEST_F(SetUpLinePipelineTest, RoutineTable)
 {
-    struct Case {
-        uint16_t Uniform, Color, Bits;
-        uint32_t SrcPixels;
-        LineScalerFn Scaler;
-        ChunkRoutineFn Chunk;
-    };
-    const Case cases[] = {
-        {1, 1, 16, 2, WidenUniformRgb16, UniformChunk<uint16_t>}, {1, 1, 16, 9, NarrowUniformRgb16, UniformChunk<uint16_t>},
-        {1, 1, 8, 2, WidenUniformRgb8, UniformChunk<uint8_t>},    {1, 1, 8, 9, NarrowUniformRgb8, UniformChunk<uint8_t>},
-        {1, 0, 12, 2, WidenUniformGray16, UniformChunk<uint16_t>}, {1, 0, 12, 9, NarrowUniformGray16, UniformChunk<uint16_t>},
-        {1, 0, 8, 2, WidenUniformGray8, UniformChunk<uint8_t>},   {1, 0, 8, 9, NarrowUniformGray8, UniformChunk<uint8_t>},
-        {0, 1, 16, 2, WidenInsertRgb16, InsertChunk<uint16_t>},   {0, 1, 16, 9, NarrowDropRgb16, InsertChunk<uint16_t>},
-        {0, 1, 8, 2, WidenInsertRgb8, InsertChunk<uint8_t>},      {0, 1, 8, 9, NarrowDropRgb8, InsertChunk<uint8_t>},
-        {0, 0, 9, 2, WidenInsertGray16, InsertChunk<uint16_t>},   {0, 0, 9, 9, NarrowDropGray16, InsertChunk<uint16_t>},
-        {0, 0, 8, 2, WidenInsertGray8, InsertChunk<uint8_t>},     {0, 0, 8, 9, NarrowDropGray8, InsertChunk<uint8_t>},
-        {0, 0, 8, 5, nullptr, InsertChunk<uint8_t>},
-    };
-    for (const Case &c : cases) {
-        ASSERT_EQ(InitLinePipeline({c.Uniform, c.Color, c.Bits, c.SrcPixels, 10, 60, 5, 10, 30}), 1);
-        EXPECT_EQ(LinePipeline.LineScaler, c.Scaler) << &c - cases;
-        EXPECT_EQ(LinePipeline.ChunkRoutine, c.Chunk) << &c - cases;
-    }
+    /* [uniform][colour][wide][widen] */
+    const LineScalerFn want[2][2][2][2] = {
+        {{{NarrowDropGray8, WidenInsertGray8}, {NarrowDropGray16, WidenInsertGray16}},
+         {{NarrowDropRgb8, WidenInsertRgb8}, {NarrowDropRgb16, WidenInsertRgb16}}},
+        {{{NarrowUniformGray8, WidenUniformGray8}, {NarrowUniformGray16, WidenUniformGray16}},
+         {{NarrowUniformRgb8, WidenUniformRgb8}, {NarrowUniformRgb16, WidenUniformRgb16}}}};
+    const ChunkRoutineFn chunk[2][2] = {{InsertChunk<uint8_t>, InsertChunk<uint16_t>},
+                                        {UniformChunk<uint8_t>, UniformChunk<uint16_t>}};
+    for (uint16_t u = 0; u < 2; ++u)
+        for (uint16_t c = 0; c < 2; ++c)
+            for (uint16_t w = 0; w < 2; ++w)
+                for (uint32_t widen = 0; widen < 2; ++widen) {
+                    const uint16_t bits = w ? 9 : 8;
+                    ASSERT_EQ(InitLinePipeline({u, c, bits, widen ? 2u : 9u, 10, 60, 5, 10, 30}), 1);
+                    EXPECT_EQ(LinePipeline.LineScaler, want[u][c][w][widen]) << u << c << w << widen;
+                    EXPECT_EQ(LinePipeline.ChunkRoutine, chunk[u][w]) << u << c << w << widen;
+                }
     EXPECT_EQ(LinePipeline.PrevLine, nullptr); /* across alone needs no buffers */
 }
 
 TEST_F(SetUpLinePipelineTest, LineBuffersFollowTheLineCounts)
 {
     ASSERT_EQ(InitLinePipeline({0, 0, 8, 100, 50, 104, 300, 70, 300}), 1);
-    ASSERT_NE(LinePipeline.PrevLine, nullptr);
     EXPECT_EQ(LinePipeline.WorkLine - LinePipeline.PrevLine, 300);
-    EXPECT_EQ(LiveAllocations(), 1);
     /* A scan started over one never ended does not lose the old block. */
     ASSERT_EQ(InitLinePipeline({1, 0, 8, 400, 50, 400, 300, 70, 300}), 1);
     EXPECT_EQ(LinePipeline.WorkLine - LinePipeline.PrevLine, 400);
     EXPECT_EQ(LiveAllocations(), 1);
     ASSERT_EQ(InitLinePipeline({1, 0, 8, 300, 70, 300, 300, 70, 300}), 1);
     EXPECT_EQ(LiveAllocations(), 0);
-}
 
-TEST_F(SetUpLinePipelineTest, BuffersNotObtainedFailTheStart)
-{
+    /* Buffers that cannot be had fail the start; no lines flow. */
     FailAllocationAfter(0, false);
     EXPECT_FALSE(Start(2550, 2550, 200));
     EXPECT_EQ(StopFailingAllocations(), 1);
@@ -195,27 +184,19 @@ TEST_F(SetUpLinePipelineTest, BuffersNotObtainedFailTheStart)
     EXPECT_EQ(consumed + produced, 0u);
 }
 
-TEST_F(SetUpLinePipelineTest, GeometryReadFailurePassesThrough)
+/* A failed READ or geometry the pipeline cannot carry writes nothing. */
+TEST_F(SetUpLinePipelineTest, Refusals)
 {
-    TransferState.ReportedPixels = 77;
-    block.wWidth = 77;
+    TransferState.DeliverLines = 77;
     fake::Queue(fake::CheckCondition(0x3A, 0x00));
     EXPECT_FALSE(SetUpLinePipeline(&block));
     EXPECT_EQ(Result(), 0xFD40u); /* -704 with the high half 0 */
     fake::Queue(BUSLNK_FAILURE);
     EXPECT_FALSE(SetUpLinePipeline(&block));
     EXPECT_EQ(Result(), 0xFC14u); /* -1004 */
-    EXPECT_EQ(TransferState.ReportedPixels, 77u);
-    EXPECT_EQ(block.wWidth, 77);
-}
 
-/* Geometry the pipeline cannot carry is refused before anything is written. */
-TEST_F(SetUpLinePipelineTest, RejectsGeometryBeyondThePipeline)
-{
-    struct Case {
-        uint32_t Format, Pixels, LineBytes, Lines;
-    };
-    const Case cases[] = {
+    /* line format, pixels, line bytes, lines of a colour scan */
+    const uint32_t cases[][4] = {
         {1, 65536, 196608, 300}, /* pixel counts are 16-bit */
         {1, 2550, 7650, 70000},  /* so are line counts */
         {1, 2550, 6000, 300},    /* lines shorter than their pixels */
@@ -224,13 +205,13 @@ TEST_F(SetUpLinePipelineTest, RejectsGeometryBeyondThePipeline)
         {1, 0, 0, 300},          /* no pixels for a non-empty line */
     };
     ScanState.IsColor = 1;
-    for (const Case &c : cases) {
-        DeviceParameters.Bytes[0] = static_cast<uint8_t>(c.Format);
-        TransferState.DeliverLines = 77;
-        EXPECT_FALSE(Start(c.Pixels, c.LineBytes, c.Lines)) << &c - cases;
+    for (const auto &c : cases) {
+        DeviceParameters.Bytes[0] = static_cast<uint8_t>(c[0]);
+        EXPECT_FALSE(Start(c[1], c[2], c[3])) << "case " << &c - cases;
         EXPECT_EQ(Result(), static_cast<uint32_t>(SD_ERR_PARAMETER_VALUE));
-        EXPECT_EQ(TransferState.DeliverLines, 77u);
     }
+    EXPECT_EQ(TransferState.DeliverLines, 77u);
+    EXPECT_EQ(block.wWidth, 0);
 }
 
 } // namespace

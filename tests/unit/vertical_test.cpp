@@ -57,57 +57,84 @@ protected:
     }
 };
 
-const std::vector<L> kRamp = {{10}, {40}, {70}, {100}};
-
-TEST_F(VerticalTest, UniformEnlargementLeavesLastLineUncounted)
-{
-    Start(true, 4, 6);
-    Result r = Call(kRamp, 6);
-    EXPECT_EQ(r.Out, (L{6, 20, 40, 60, 80, 100}));
-    EXPECT_EQ(r.Code, 0);
-    EXPECT_EQ(r.Consumed, 3u);
-    EXPECT_EQ(r.Produced, 6u);
-
-    Start(true, 4, 6);
-    r = Call(kRamp, 2);
-    EXPECT_EQ(r.Out, (L{6, 20}));
-    EXPECT_EQ(r.Code, -1);
-    EXPECT_EQ(r.Consumed, 1u);
-}
+/* One call on one-pixel grey lines: what it writes, returns and consumes. */
+struct Case {
+    bool Uniform;
+    uint32_t S, R;
+    uint16_t Bits;
+    uint32_t Room;
+    L Src, Out;
+    int32_t Code;
+    uint32_t Consumed;
+};
 
 TEST_F(VerticalTest, WorkedGreyScans)
 {
-    Start(true, 4, 3);
-    Result r = Call(kRamp, 3);
-    EXPECT_EQ(r.Out, (L{20, 60, 100}));
-    EXPECT_EQ(r.Consumed, 4u);
-    Start(false, 4, 6);
-    EXPECT_EQ(Call(kRamp, 6).Out, (L{10, 25, 40, 70, 85, 100}));
-    Start(false, 4, 3);
-    EXPECT_EQ(Call(kRamp, 3).Out, (L{40, 70, 100}));
-    Start(false, 2, 5);
-    EXPECT_EQ(Call({{10}, {40}}, 5).Out, (L{5, 10, 20, 30, 40}));
-    for (bool uniform : {true, false}) {
-        Start(uniform, 3, 6, 12);
-        EXPECT_EQ(Call({{3000}, {2000}, {1000}}, 1).Out, (L{3500})) << "uniform " << uniform;
+    const L ramp = {10, 40, 70, 100};
+    const Case cases[] = {
+        {true, 4, 6, 8, 6, ramp, {6, 20, 40, 60, 80, 100}, 0, 3}, /* the last line is not counted */
+        {true, 4, 6, 8, 2, ramp, {6, 20}, -1, 1},
+        {true, 4, 3, 8, 3, ramp, {20, 60, 100}, 0, 4},
+        {false, 4, 6, 8, 6, ramp, {10, 25, 40, 70, 85, 100}, 0, 4},
+        {false, 4, 3, 8, 3, ramp, {40, 70, 100}, 0, 4},
+        {false, 2, 5, 8, 5, {10, 40}, {5, 10, 20, 30, 40}, 0, 2},
+        {true, 3, 6, 12, 1, {3000, 2000, 1000}, {3500}, -1, 0}, /* extrapolated 4000 */
+        {false, 3, 6, 12, 1, {3000, 2000, 1000}, {3500}, -1, 0},
+        /* A single offered line is its own neighbour for the extrapolation. */
+        {true, 4, 6, 8, 1, {10}, {10}, 0, 1},
+        {false, 2, 5, 8, 1, {10}, {10}, -1, 0},
+        /* No room: nothing is done. */
+        {false, 4, 6, 8, 0, ramp, {}, -1, 0},
+        {true, 4, 3, 8, 0, ramp, {}, 0, 0},
+        /* More room and lines than the scan has: no line beyond its last. */
+        {true, 2, 4, 8, 9, {10, 40, 70}, {5, 10, 25, 40}, 0, 1},
+        {false, 2, 4, 8, 9, {10, 40, 70}, {5, 10, 25, 40}, 0, 2},
+        {false, 4, 3, 8, 9, {10, 40, 70, 100, 130}, {40, 70, 100}, 0, 4},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        Start(c.Uniform, c.S, c.R, c.Bits);
+        std::vector<L> src;
+        for (uint32_t v : c.Src)
+            src.push_back({v});
+        Result r = Call(src, c.Room);
+        r.Out.resize(r.Produced);
+        EXPECT_EQ(r.Out, c.Out);
+        EXPECT_EQ(r.Code, c.Code);
+        EXPECT_EQ(r.Consumed, c.Consumed);
     }
 }
 
-TEST_F(VerticalTest, ColourEnlargementStartsWithFirstLine)
+/* The last line of a uniform enlargement is not made without room for it;
+ * once the scan is complete, offered lines are passed over. */
+TEST_F(VerticalTest, LastLineNeedsRoomAndEndsTheScan)
 {
+    Start(true, 4, 6);
+    ASSERT_EQ(Call({{10}, {40}, {70}, {100}}, 5).Produced, 5u);
+    Result r = Call({{100}}, 0);
+    EXPECT_EQ(r.Code, -1);
+    EXPECT_EQ(r.Consumed + r.Produced, 0u);
+    r = Call({{100}}, 1);
+    EXPECT_EQ(r.Out, (L{100}));
+    EXPECT_EQ(r.Consumed, 1u);
+    r = Call({{100}, {130}}, 1);
+    EXPECT_EQ(r.Produced, 0u);
+    EXPECT_EQ(r.Consumed, 2u);
+}
+
+TEST_F(VerticalTest, ColourLines)
+{
+    /* Enlarging starts from a copy of the first line, not an extrapolation. */
     for (bool uniform : {true, false}) {
         Start(uniform, 2, 7, 8, true);
         EXPECT_EQ(Call({{10, 20, 30}, {90, 90, 90}}, 1).Out, (L{10, 20, 30})) << "uniform " << uniform;
     }
-}
-
-TEST_F(VerticalTest, BlendsAndScalesAcrossTogether)
-{
+    /* Insert blends in source geometry, then widens. */
     Start(false, 2, 3, 8, true, 2, 3);
     EXPECT_EQ(Call({{10, 20, 30, 20, 30, 40}, {40, 50, 60, 50, 60, 70}}, 3).Out,
               (L{10, 20, 30, 15, 25, 35, 20, 30, 40, 25, 35, 45, 30, 40, 50, 35, 45, 55, 40, 50, 60, 45, 55, 65,
                  50, 60, 70}));
-
+    /* Uniform reduction narrows first, then blends. */
     Start(true, 4, 3, 8, true, 4, 2);
     std::vector<L> src(4);
     for (uint32_t j = 0; j < 4; ++j)
@@ -117,55 +144,6 @@ TEST_F(VerticalTest, BlendsAndScalesAcrossTogether)
     EXPECT_EQ(r.Out, (L{4, 104, 200, 6, 106, 200, 17, 117, 201, 19, 119, 201, 31, 131, 203, 33, 133, 203}));
     EXPECT_EQ(r.Consumed, 4u);
     EXPECT_EQ(r.Produced, 3u);
-}
-
-/* With no room nothing is written, even the last line of an enlargement. */
-TEST_F(VerticalTest, NoRoomDoesNothing)
-{
-    Start(true, 4, 6);
-    ASSERT_EQ(Call(kRamp, 5).Produced, 5u);
-    Result r = Call({{100}}, 0);
-    EXPECT_EQ(r.Code, -1);
-    EXPECT_EQ(r.Consumed + r.Produced, 0u);
-    r = Call({{100}}, 1);
-    EXPECT_EQ(r.Out, (L{100}));
-    EXPECT_EQ(r.Consumed, 1u);
-
-    Start(false, 4, 6);
-    r = Call(kRamp, 0);
-    EXPECT_EQ(r.Code, -1);
-    EXPECT_EQ(r.Consumed + r.Produced, 0u);
-    Start(true, 4, 3);
-    r = Call(kRamp, 0);
-    EXPECT_EQ(r.Code, 0);
-    EXPECT_EQ(r.Consumed + r.Produced, 0u);
-}
-
-/* More room or more lines than the scan has: no line beyond the scan's last
- * is made, and lines offered after it are passed over. */
-TEST_F(VerticalTest, StaysWithinTheScan)
-{
-    Start(false, 4, 3);
-    Result r = Call({{10}, {40}, {70}, {100}, {130}, {160}}, 10);
-    EXPECT_EQ(r.Out, (L{40, 70, 100, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(r.Consumed, 4u);
-    r = Call({{130}, {160}}, 10);
-    EXPECT_EQ(r.Produced, 0u);
-    EXPECT_EQ(r.Consumed, 2u);
-
-    for (bool uniform : {true, false}) {
-        Start(uniform, 2, 4);
-        EXPECT_EQ(Call({{10}, {40}, {70}}, 9).Produced, 4u);
-    }
-}
-
-/* A grey enlargement offered a single line extrapolates from it alone. */
-TEST_F(VerticalTest, SingleOfferedLineIsItsOwnNeighbour)
-{
-    Start(true, 4, 6);
-    EXPECT_EQ(Call({{10}}, 1).Out, (L{10}));
-    Start(false, 2, 5);
-    EXPECT_EQ(Call({{10}}, 1).Out, (L{10}));
 }
 
 /* Feeds a whole scan: plan 0 one line and room for one, plan 1 random runs
