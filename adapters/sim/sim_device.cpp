@@ -311,7 +311,8 @@ void ExpectedPhases(SimCommandKind kind, const uint8_t *cdb, uint32_t &in, uint3
     case SimCommandKind::RequestSense:
     case SimCommandKind::Inquiry: in = cdb[4]; break;
     case SimCommandKind::SetWindow: out = GetBig24(cdb + 6); break;
-    case SimCommandKind::TestUnitReady: break;
+    case SimCommandKind::TestUnitReady:
+    case SimCommandKind::Other: break;
     default: (cdb[0] == 0x28 ? in : out) = GetBig24(cdb + 6); break;
     }
 }
@@ -471,8 +472,10 @@ uint32_t SimExecute(SimDevice &device, const CommandRecord &command, TransferRec
         uint32_t expectIn, expectOut;
         ExpectedPhases(kind, cdb, expectIn, expectOut);
         RunLampTimer(device, now);
-        if (data.InCount != expectIn || data.OutCount != expectOut || (data.InCount != 0 && data.In == nullptr) ||
-            (data.OutCount != 0 && data.Out == nullptr))
+        /* Commands the device does not know are refused for what they are,
+         * whatever their data phases. */
+        if (kind != SimCommandKind::Other && (data.InCount != expectIn || data.OutCount != expectOut || (data.InCount != 0 && data.In == nullptr) ||
+            (data.OutCount != 0 && data.Out == nullptr)))
             status = CheckCondition(device, kDataPhaseError);
         else
             status = Dispatch(device, kind, cdb, data, now);

@@ -148,10 +148,14 @@ int64_t ScanDocumentX(const SimModel &model, const SimWindow &window, uint32_t p
                 static_cast<int64_t>(pixel) * kUnitsPerInch / window.ResolutionX;
     if (!model.ReverseX)
         return x;
-    /* The origin lies at the far edge: device X runs right to left over the document. */
+    /* The origin lies at the far edge: device X runs right to left over the
+     * document, and a pixel is sampled at its edge nearer the document's
+     * origin, so that a mirrored line meets the same positions as a plain one. */
     int64_t glass = static_cast<int64_t>(lens.Areas[window.Source].WidthPixels) * kUnitsPerInch /
                     lens.BaseResolution;
-    return glass - 1 - x;
+    int64_t next = static_cast<int64_t>(window.X) * kUnitsPerInch / lens.BaseResolution +
+                   static_cast<int64_t>(pixel + 1) * kUnitsPerInch / window.ResolutionX;
+    return glass - next;
 }
 
 int64_t ScanDocumentY(const SimModel &model, const SimWindow &window, uint32_t line)
