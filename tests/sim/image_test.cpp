@@ -201,8 +201,9 @@ TEST(Image, FarEdgeOriginDeliversLinesMirrored)
         for (uint32_t i = 0; i < 850; ++i)
             ASSERT_EQ(device[j * 850 + i], plain[j * 850 + 849 - i]) << i << "," << j;
     EXPECT_EQ(plain[0], 0) << "black mark on the left of the document";
-    EXPECT_EQ(device[0], 0) << "red mark reads black in green";
-    EXPECT_EQ(device[849], 0);
+    EXPECT_EQ(device[849], 0) << "... at the end of the device's line";
+    EXPECT_EQ(device[30], 0) << "the red mark near the far edge reads black in green";
+    EXPECT_EQ(plain[30], 255);
 }
 
 TEST(Image, WindowXOfAFarEdgeScannerCountsFromTheFarEdge)
