@@ -15,9 +15,9 @@
 
 namespace {
 
-WindowSpec CalibrationPass(int32_t y, uint32_t width, unsigned rows)
+WindowRequest CalibrationPass(int32_t y, uint32_t width, unsigned rows)
 {
-    WindowSpec w;
+    WindowRequest w;
     w.Y = y;
     w.Width = width;
     w.Length = 64;
@@ -28,9 +28,9 @@ WindowSpec CalibrationPass(int32_t y, uint32_t width, unsigned rows)
 }
 
 /* A strip of white paper between the line groups and the letter F. */
-WindowSpec WhitePaper(uint8_t composition, uint8_t depth)
+WindowRequest WhitePaper(uint8_t composition, uint8_t depth)
 {
-    WindowSpec w;
+    WindowRequest w;
     w.Y = 3480; /* 5.8 in */
     w.Length = 60;
     w.Width = 5100;
@@ -128,7 +128,7 @@ TEST(Calibration, CalibratedPatchesMatchTheChart)
     SimHost host;
     host.Configure("noise", "off");
     CalibrateLikeAHost(host, 3);
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.X = 300;
     w.Y = 600; /* the colour patches */
@@ -151,7 +151,7 @@ TEST(Calibration, GreyCalibrationCorrectsTheGreenRow)
     SimHost host;
     host.Configure("model", "gray300");
     host.Configure("noise", "off");
-    WindowSpec paper = WhitePaper(kGrey, 16);
+    WindowRequest paper = WhitePaper(kGrey, 16);
     paper.Width = 2550;
     paper.Y = 1740;
     EXPECT_GT(Spread(Samples16(host.Scan(paper))), 0.10);
@@ -193,7 +193,7 @@ TEST(Calibration, ExtendedGainDoublesTheSignal)
     }
     ASSERT_EQ(host.SendShading(0x23, offsets), BUSLNK_GOOD);
     ASSERT_EQ(host.SendShading(0x21, gains), BUSLNK_GOOD);
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.Y = 1050;   /* grey ramp */
     w.X = 300;
@@ -222,7 +222,7 @@ TEST(Calibration, Model168TakesOneChannelPerSend)
             PutLittle16(&piece[2 * s], offsets[k]);
         ASSERT_EQ(host.SendShading(qualifiers[k], piece), BUSLNK_GOOD);
     }
-    WindowSpec w = WhitePaper(kColor, 16);
+    WindowRequest w = WhitePaper(kColor, 16);
     w.Length = 6;
     std::vector<uint8_t> image = host.Scan(w);
     for (unsigned row = 0; row < 3; ++row)

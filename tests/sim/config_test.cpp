@@ -35,7 +35,7 @@ uint8_t ImagePixel(uint32_t x, uint32_t y, uint32_t c) { return static_cast<uint
 std::vector<uint8_t> ScanDocumentCorner(SimHost &host)
 {
     /* At the image's own 100 dpi: 6 x 4 pixels, the rest white lid. */
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.Width = 36;
     w.Length = 24;

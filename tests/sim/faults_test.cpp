@@ -72,7 +72,7 @@ TEST(Faults, AFaultedCommandDoesNotTakeEffect)
 {
     SimHost host;
     host.Configure("fault", "check:window:1:26/00");
-    EXPECT_EQ(host.SetWindow(WindowSpec{}), BUSLNK_CHECK_CONDITION);
+    EXPECT_EQ(host.SetWindow(WindowRequest{}), BUSLNK_CHECK_CONDITION);
     uint32_t status = 0;
     host.Geometry(&status);
     EXPECT_EQ(status, BUSLNK_CHECK_CONDITION);
@@ -115,7 +115,7 @@ TEST(Faults, ImageEndsEarlyWithTheDeliveredCount)
 {
     SimHost host;
     host.Configure("fault", "early_end:10+37");
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.Width = 600;
     w.Length = 120; /* 20 lines of 300 bytes */
@@ -128,7 +128,7 @@ TEST(Faults, ImageEndsEarlyWithTheDeliveredCount)
     EXPECT_EQ(s[13], 0x05);
     EXPECT_EQ(GetBig32(s.data() + 8), 10u * 300 + 37);
     /* Calibration passes are never cut short. */
-    WindowSpec pass = w;
+    WindowRequest pass = w;
     pass.SourceCode = 0x30;
     pass.Depth = 16;
     pass.Y = -240;

@@ -51,7 +51,7 @@ TEST(Identity, ReattachingTheSameModelKeepsItsState)
 {
     SimHost host;
     ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 0, 1}), BUSLNK_GOOD);
-    ASSERT_EQ(host.SetWindow(WindowSpec{}), BUSLNK_GOOD);
+    ASSERT_EQ(host.SetWindow(WindowRequest{}), BUSLNK_GOOD);
     ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 0, 1}), BUSLNK_GOOD);
     uint32_t status = 0;
     host.Geometry(&status);

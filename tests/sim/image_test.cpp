@@ -32,7 +32,7 @@ SimHost IdealHost(const char *model = "flatbed600")
 TEST(Image, ColourPixelsAreTheChartsAtTheirPositions)
 {
     SimHost host = IdealHost();
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 50;
     w.X = 0;
     w.Y = 0;
@@ -54,7 +54,7 @@ TEST(Image, ColourPixelsAreTheChartsAtTheirPositions)
 TEST(Image, WindowOffsetMovesTheSampledArea)
 {
     SimHost host = IdealHost();
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 250;
     w.X = 1800;   /* 3 in */
     w.Y = 3600;   /* 6 in: the position field */
@@ -76,7 +76,7 @@ TEST(Image, GreyReadsTheGreenRowAndDepthsReduceFromSixteenBits)
 {
     /* Colour patches at 0.5-1.5 in: red, green, blue ... */
     SimHost host = IdealHost();
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.Y = 600;     /* 1 in */
     w.Length = 6;
@@ -110,7 +110,7 @@ TEST(Image, ReadLengthsCutTheStreamAnywhere)
     SimHost host = IdealHost();
     host.Configure("noise", "on");
     host.Configure("sensor", "streaks");
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 250;
     w.Width = 1200;
     w.Length = 600;
@@ -139,7 +139,7 @@ TEST(Image, ReadLengthsCutTheStreamAnywhere)
 TEST(Image, AReadOfNothingRestartsTheImage)
 {
     SimHost host = IdealHost();
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.X = 1800;
     w.Y = 3600; /* the position field: green rises from line to line */
@@ -156,7 +156,7 @@ TEST(Image, AReadOfNothingRestartsTheImage)
 TEST(Image, ReadingPastTheEndReportsEndOfDataWithTheDeliveredCount)
 {
     SimHost host = IdealHost();
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.Width = 600;
     w.Length = 60;
@@ -184,7 +184,7 @@ TEST(Image, FarEdgeOriginDeliversLinesMirrored)
     /* The red corner mark lies at 7.75-8.25 in, top; the black one at 0-0.25.
      * A scanner whose X runs from the far edge meets red first. */
     SimHost host = IdealHost("tagged300");
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.Width = 2550;
     w.Length = 30;
@@ -209,7 +209,7 @@ TEST(Image, FarEdgeOriginDeliversLinesMirrored)
 TEST(Image, WindowXOfAFarEdgeScannerCountsFromTheFarEdge)
 {
     SimHost host = IdealHost("tagged300");
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 300;
     w.X = 0;
     w.Width = 75; /* the far quarter inch: 8.25-8.5 in, white */
@@ -230,7 +230,7 @@ TEST(Image, WindowXOfAFarEdgeScannerCountsFromTheFarEdge)
 TEST(Image, SecondLensSamplesAtItsOwnBaseResolution)
 {
     SimHost host = IdealHost("duallens168");
-    WindowSpec w;
+    WindowRequest w;
     w.Lens = 1;
     w.Resolution = 1200;
     w.X = 1200;   /* 1 in at 1200 dpi */
@@ -252,7 +252,7 @@ TEST(Image, SecondLensSamplesAtItsOwnBaseResolution)
 TEST(Image, FullGlassColourScanAt600DpiTakesSeconds)
 {
     SimHost host;
-    WindowSpec w;
+    WindowRequest w;
     w.Width = 5100;
     w.Length = 7000;
     ASSERT_EQ(host.SetWindow(w), BUSLNK_GOOD);

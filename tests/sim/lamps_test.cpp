@@ -100,7 +100,7 @@ TEST(Lamps, TimerSwitchesIdleLampsOffAndAScanSwitchesThemOn)
     EXPECT_EQ(Page(host)[0] & 3, 3);
     host.Configure("advance", "1");
     EXPECT_EQ(Page(host)[0] & 3, 0);
-    WindowSpec w;
+    WindowRequest w;
     w.Length = 6;
     host.Scan(w);
     EXPECT_EQ(Page(host)[0] & 3, 1);

@@ -16,7 +16,7 @@ struct Segment {
     std::vector<uint8_t> Data;
 };
 
-std::vector<Segment> ScanSegments(SimHost &host, const WindowSpec &w)
+std::vector<Segment> ScanSegments(SimHost &host, const WindowRequest &w)
 {
     std::vector<uint8_t> stream = host.Scan(w);
     std::array<uint32_t, 3> g = host.Geometry();
@@ -37,9 +37,9 @@ SimHost TaggedHost()
     return host;
 }
 
-WindowSpec PositionField(uint16_t resolution)
+WindowRequest PositionField(uint16_t resolution)
 {
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = resolution;
     w.X = 150;   /* device X from the far edge: document x 3.5 in down to 7.5 in */
     w.Y = 1800;  /* 6 in */
@@ -84,7 +84,7 @@ TEST(Segments, GreenArrivesTheGapAfterRedAndBlueTwiceTheGap)
 TEST(Segments, TheNthSegmentsOfEachColourMakeTheNthLine)
 {
     SimHost host = TaggedHost();
-    WindowSpec w = PositionField(300);
+    WindowRequest w = PositionField(300);
     std::vector<Segment> segments = ScanSegments(host, w);
     uint32_t lines = host.Geometry()[2];
     std::vector<const Segment *> byColour[3];
@@ -119,7 +119,7 @@ TEST(Segments, SegmentsArrivingTogetherComeInTheConfiguredOrder)
 TEST(Segments, WideSamplesAndGreyLines)
 {
     SimHost host = TaggedHost();
-    WindowSpec w = PositionField(300);
+    WindowRequest w = PositionField(300);
     w.Depth = 16;
     std::vector<Segment> wide = ScanSegments(host, w);
     w.Depth = 8;

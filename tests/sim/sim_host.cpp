@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-std::vector<uint8_t> WindowSpec::ListBytes() const
+std::vector<uint8_t> WindowRequest::ListBytes() const
 {
     std::vector<uint8_t> list(69, 0);
     PutBig16(&list[6], 61);
@@ -66,7 +66,7 @@ uint32_t SimHost::SetWindowList(const std::vector<uint8_t> &list)
     return Run({0x24, 0, 0, 0, 0, 0, 0, 0, 69, 0}, 2, copy.data(), static_cast<uint32_t>(copy.size()));
 }
 
-uint32_t SimHost::SetWindow(const WindowSpec &window) { return SetWindowList(window.ListBytes()); }
+uint32_t SimHost::SetWindow(const WindowRequest &window) { return SetWindowList(window.ListBytes()); }
 
 uint32_t SimHost::ReadImage(void *buffer, uint32_t length)
 {
@@ -136,7 +136,7 @@ void SimHost::Configure(const char *key, const char *value)
     ASSERT_EQ(SimConfigureDevice(Device, key, value, error), 0) << key << "=" << value << ": " << error;
 }
 
-std::vector<uint8_t> SimHost::Scan(const WindowSpec &window)
+std::vector<uint8_t> SimHost::Scan(const WindowRequest &window)
 {
     EXPECT_EQ(SetWindow(window), BUSLNK_GOOD);
     std::array<uint32_t, 3> g = Geometry();
@@ -173,7 +173,7 @@ void CalibrateLikeAHost(SimHost &host, unsigned rows, uint8_t lens)
     ASSERT_EQ(host.ReadParameters(lens, 0, page), BUSLNK_GOOD);
     uint32_t base = GetBig16(page + 11), sites = GetBig16(page + 7);
     int32_t whiteY = static_cast<int32_t>(GetBig32(page + 19));
-    WindowSpec pass;
+    WindowRequest pass;
     pass.Resolution = static_cast<uint16_t>(base);
     pass.Width = sites;
     pass.Length = 64;

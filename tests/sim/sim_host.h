@@ -16,7 +16,7 @@
 #include <vector>
 
 /* A window as a host describes it; ListBytes() makes the 69-byte list. */
-struct WindowSpec {
+struct WindowRequest {
     uint16_t Resolution = 600;
     int32_t X = 0, Y = 0;
     uint32_t Width = 600, Length = 60;
@@ -40,7 +40,7 @@ struct SimHost {
     uint32_t TestUnitReady();
     uint32_t Inquiry(uint8_t out[37]);
     Sense RequestSense();
-    uint32_t SetWindow(const WindowSpec &window);
+    uint32_t SetWindow(const WindowRequest &window);
     uint32_t SetWindowList(const std::vector<uint8_t> &list);
     uint32_t ReadImage(void *buffer, uint32_t length);
     /* Reads length bytes of image; the status lands in *status when given. */
@@ -58,7 +58,7 @@ struct SimHost {
     /* Applies configuration keys; fails the test on refusal. */
     void Configure(const char *key, const char *value);
     /* Scans the window whole and returns its bytes. */
-    std::vector<uint8_t> Scan(const WindowSpec &window);
+    std::vector<uint8_t> Scan(const WindowRequest &window);
 };
 
 /* Correction words of one site, computed from its dark and white levels as

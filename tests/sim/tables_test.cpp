@@ -20,9 +20,9 @@ SimHost IdealHost()
 }
 
 /* The grey ramp, 0.5 in to 8 in, at 100 dpi: 750 pixels by 6 lines. */
-WindowSpec Ramp(uint8_t composition, uint8_t depth)
+WindowRequest Ramp(uint8_t composition, uint8_t depth)
 {
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 100;
     w.X = 300;
     w.Y = 1050;
@@ -124,7 +124,7 @@ TEST(Bilevel, ThresholdFromTheWindow)
 {
     SimHost host = IdealHost();
     for (uint8_t threshold : {uint8_t(128), uint8_t(50), uint8_t(1), uint8_t(255)}) {
-        WindowSpec w = Ramp(kBilevel, 1);
+        WindowRequest w = Ramp(kBilevel, 1);
         w.Threshold = threshold;
         std::vector<uint8_t> bits = host.Scan(w);
         ASSERT_EQ(bits.size(), 6u * 94); /* 750 pixels: 94 bytes a line */

@@ -22,7 +22,7 @@ void ExpectRefused(const char *model, const Refusal &r)
 {
     SimHost host;
     host.Configure("model", model);
-    WindowSpec good;
+    WindowRequest good;
     good.Resolution = 300;
     std::vector<uint8_t> list = good.ListBytes();
     r.Change(list);
@@ -40,7 +40,7 @@ void ExpectRefused(const char *model, const Refusal &r)
 TEST(Window, AcceptsAWellFormedWindow)
 {
     SimHost host;
-    EXPECT_EQ(host.SetWindow(WindowSpec{}), BUSLNK_GOOD);
+    EXPECT_EQ(host.SetWindow(WindowRequest{}), BUSLNK_GOOD);
 }
 
 TEST(Window, RefusesMalformedWindows)
@@ -77,7 +77,7 @@ TEST(Window, ModelLimitsDecideCompositionAndDepth)
     ExpectRefused("tagged300", {"halftone without a halftoner", [](auto &l) { l[33] = 1, l[34] = 1; }, 0x26, 0x00});
     SimHost host;
     host.Configure("model", "flatbed600");
-    WindowSpec w;
+    WindowRequest w;
     w.Depth = 12;
     EXPECT_EQ(host.SetWindow(w), BUSLNK_GOOD);
 }
@@ -85,7 +85,7 @@ TEST(Window, ModelLimitsDecideCompositionAndDepth)
 TEST(Window, CalibrationWindowsMayReachIntoTheReferenceAreaAboveTheGlass)
 {
     SimHost host;
-    WindowSpec w;
+    WindowRequest w;
     w.SourceCode = 0x30;
     w.Depth = 16;
     w.Y = -332;
@@ -99,7 +99,7 @@ TEST(Window, CalibrationWindowsMayReachIntoTheReferenceAreaAboveTheGlass)
 TEST(Window, WrongListLengthIsAParameterListLengthError)
 {
     SimHost host;
-    std::vector<uint8_t> list = WindowSpec{}.ListBytes();
+    std::vector<uint8_t> list = WindowRequest{}.ListBytes();
     list.resize(70);
     EXPECT_EQ(host.Run({0x24, 0, 0, 0, 0, 0, 0, 0, 70, 0}, 2, list.data(), 70), BUSLNK_CHECK_CONDITION);
     EXPECT_EQ(host.RequestSense()[12], 0x1A);
@@ -109,11 +109,11 @@ TEST(Geometry, FollowsFromTheWindow)
 {
     struct Case {
         const char *Model;
-        WindowSpec Window;
+        WindowRequest Window;
         uint32_t Pixels, LineBytes, Lines;
     };
     auto window = [](uint16_t res, uint32_t width, uint32_t length, uint8_t composition, uint8_t depth) {
-        WindowSpec w;
+        WindowRequest w;
         w.Resolution = res;
         w.Width = width;
         w.Length = length;
@@ -148,7 +148,7 @@ TEST(Geometry, CalibrationLinesComeWholeEvenFromTheTaggedModel)
 {
     SimHost host;
     host.Configure("model", "tagged300");
-    WindowSpec w;
+    WindowRequest w;
     w.Resolution = 300;
     w.Width = 2550;
     w.Length = 64;
