@@ -3,7 +3,8 @@
  * entry points of the adapter interface and SimConfigure, all serving one
  * process-wide device. The device reads its environment variables the first
  * time any entry point is called. Like every adapter it serves one caller
- * at a time.
+ * at a time. No exception leaves an entry point: memory the device cannot
+ * get is an adapter failure (status 24), or -2 from SimConfigure.
  */
 #define BUSLNK_BUILDING
 #include "buslnk32.h"
@@ -35,18 +36,30 @@ extern "C" BUSLNK_API uint32_t BUSLNK_CALL BusLinkExecute(CommandRecord *command
 {
     if (command == nullptr)
         return BUSLNK_FAILURE;
-    return SimExecute(Device(), *command, dataIn, dataOut);
+    try {
+        return SimExecute(Device(), *command, dataIn, dataOut);
+    } catch (...) {
+        return BUSLNK_ADAPTER_FAILURE;
+    }
 }
 
 extern "C" BUSLNK_API uint32_t BUSLNK_CALL BusLinkAttach(AttachRecord *attach)
 {
     if (attach == nullptr)
         return BUSLNK_FAILURE;
-    return SimAttach(Device(), *attach);
+    try {
+        return SimAttach(Device(), *attach);
+    } catch (...) {
+        return BUSLNK_ADAPTER_FAILURE;
+    }
 }
 
 extern "C" BUSLNK_API int BUSLNK_CALL SimConfigure(const char *key, const char *value)
 {
-    std::string error;
-    return SimConfigureDevice(Device(), key, value, error);
+    try {
+        std::string error;
+        return SimConfigureDevice(Device(), key, value, error);
+    } catch (...) {
+        return -2;
+    }
 }
