@@ -98,7 +98,7 @@ protected:
 TEST_F(Misuse, NullBlocksAreIgnoredEvenWhileAScanRuns)
 {
     ASSERT_EQ(Start(), SD_OK);
-    ASSERT_EQ(Read(10).dwReturnLines, 10u);
+    ASSERT_EQ(uint32_t{Read(10).dwReturnLines}, 10u);
     fake::Reset();
     scanner.Install();
     const int live = LiveAllocations();
@@ -185,22 +185,22 @@ TEST_F(Misuse, ImageBeforeAnyStartAfterTheEndAndAfterAnAbort)
 {
     std::vector<uint8_t> buffer;
     ImageDataBlock read = Read(5, &buffer);
-    EXPECT_EQ(read.dwResult, 0xFFFFFC15u) << "before any start";
+    EXPECT_EQ(uint32_t{read.dwResult}, 0xFFFFFC15u) << "before any start";
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), static_cast<long>(buffer.size()));
 
     ASSERT_EQ(Start(), SD_OK);
     ASSERT_TRUE(ReadToTheEnd(50));
-    EXPECT_EQ(Read(5).dwResult, 0xFFFFFC15u) << "after the last line";
+    EXPECT_EQ(uint32_t{Read(5).dwResult}, 0xFFFFFC15u) << "after the last line";
 
     ASSERT_EQ(Start(), SD_OK);
     Read(5);
     ParamBlock abort = {};
     vScannerAbortScan(&abort);
-    EXPECT_EQ(abort.dwResult, 1u);
+    EXPECT_EQ(uint32_t{abort.dwResult}, 1u);
     fake::Reset();
     scanner.Install();
     read = Read(5, &buffer);
-    EXPECT_EQ(read.dwResult, 0xFFFFFC15u) << "after an abort";
+    EXPECT_EQ(uint32_t{read.dwResult}, 0xFFFFFC15u) << "after an abort";
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), static_cast<long>(buffer.size()));
     EXPECT_TRUE(fake::Commands().empty()) << "a refused call sends nothing";
 }
@@ -209,13 +209,13 @@ TEST_F(Misuse, AbortTwiceAndAbortWithoutAScan)
 {
     ParamBlock abort = {};
     vScannerAbortScan(&abort);
-    EXPECT_EQ(abort.dwResult, 1u) << "no scan: harmless";
+    EXPECT_EQ(uint32_t{abort.dwResult}, 1u) << "no scan: harmless";
     block.wResolution = 600; /* buffered and rescaled: buffers to release */
     ASSERT_EQ(Start(), SD_OK);
     Read(3);
     vScannerAbortScan(&abort);
     vScannerAbortScan(&abort);
-    EXPECT_EQ(abort.dwResult, 1u);
+    EXPECT_EQ(uint32_t{abort.dwResult}, 1u);
     EXPECT_EQ(LiveAllocations(), 0);
     EXPECT_EQ(ScanState.ScanActive, 0u);
 }
@@ -236,12 +236,12 @@ TEST_F(Misuse, InitializeAndLampCallsDuringAScanLeaveItRunning)
     Read(4);
     InitBlock init = {};
     vInitializeScanner(&init);
-    EXPECT_EQ(init.dwResult, 1u);
+    EXPECT_EQ(uint32_t{init.dwResult}, 1u);
     LampBlock lamp = {};
     vGetLampStatus(&lamp);
     lamp.dwLampTimer = 60;
     vSetLampStatus(&lamp);
-    EXPECT_EQ(lamp.dwResult, 1u);
+    EXPECT_EQ(uint32_t{lamp.dwResult}, 1u);
     LensBlock lens = {};
     vScannerMutiLens(&lens);
     EXPECT_EQ(vPaperReady(), 200);
@@ -261,11 +261,11 @@ TEST_F(Misuse, BufferTakenAwayInTheMiddleOfABufferedScan)
         block.wImageType = type;
         block.wResolution = 100;
         ASSERT_EQ(Start(), SD_OK);
-        ASSERT_EQ(Read(3).dwResult, 1u);
+        ASSERT_EQ(uint32_t{Read(3).dwResult}, 1u);
         ImageDataBlock read = {};
         read.dwRequestLines = 3;
         vScannerGetImage(&read);
-        EXPECT_EQ(read.dwResult, 0xFFFFFC15u);
+        EXPECT_EQ(uint32_t{read.dwResult}, 0xFFFFFC15u);
         EXPECT_TRUE(ReadToTheEnd(4)) << "type " << type;
         EXPECT_EQ(LiveAllocations(), 0) << "type " << type;
     }
@@ -277,9 +277,9 @@ TEST_F(Misuse, NoLinesAskedForFirstInABufferedScan)
     ASSERT_EQ(Start(), SD_OK);
     std::vector<uint8_t> buffer;
     ImageDataBlock read = Read(0, &buffer);
-    EXPECT_EQ(read.dwResult, 1u);
-    EXPECT_EQ(read.dwReturnLines, 0u);
-    EXPECT_EQ(read.dwRemainLines, uint32_t{block.wLength});
+    EXPECT_EQ(uint32_t{read.dwResult}, 1u);
+    EXPECT_EQ(uint32_t{read.dwReturnLines}, 0u);
+    EXPECT_EQ(uint32_t{read.dwRemainLines}, uint32_t{block.wLength});
     EXPECT_EQ(Sent(0x28, 0x00), 1u) << "only the start's READ of 0";
     EXPECT_TRUE(ReadToTheEnd(1000)) << "more lines than are left";
 }
