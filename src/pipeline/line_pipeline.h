@@ -1,0 +1,97 @@
+/*
+ * line_pipeline.h - the line pipeline: the one LinePipeline record, its set-up
+ * at scan start, and ProcessChunk, through which image reading turns runs of
+ * scanner lines into the caller's lines.
+ *
+ * The set-up (pipeline_setup.cpp) chooses the method, the chunk routine and
+ * the horizontal routine once per scan; vertical.cpp moves lines between
+ * chunks; horizontal.cpp rescales single lines across.
+ */
+#ifndef SCANDRV_LINE_PIPELINE_H
+#define SCANDRV_LINE_PIPELINE_H
+
+#include "platform/platform.h"
+#include "scandrv.h"
+
+#include <cstdint>
+
+/* A run of lines: the first line and how many follow it. Source lines lie
+ * SrcLineBytes apart, output lines DstLineBytes apart. */
+struct ChunkDesc {
+    uint8_t *Lines;
+    uint32_t Count;
+};
+
+/* The routine behind ProcessChunk (one per method and sample width). */
+typedef int32_t (*ChunkRoutineFn)(const ChunkDesc &dst, const ChunkDesc &src, uint32_t &consumed,
+                                  uint32_t &produced);
+/* A horizontal routine: makes one output line from one source-geometry line. */
+typedef void (*LineScalerFn)(uint8_t *dstLine, const uint8_t *srcLine);
+
+/* What the set-up hands to InitLinePipeline; the head of LinePipeline. */
+struct PipelineParams {
+    uint16_t UniformResample; /* 1 uniform interpolation, 0 insert-and-drop */
+    uint16_t Color;           /* non-zero: three samples per pixel */
+    uint16_t BitsPerSample;   /* above 8: 16-bit host-order samples, else bytes */
+    uint32_t SrcPixels;       /* pixels per scanner line */
+    uint32_t SrcLines;        /* scanner lines in the scan */
+    uint32_t SrcLineBytes;    /* distance from one scanner line to the next */
+    uint32_t DstPixels;       /* pixels per output line */
+    uint32_t DstLines;        /* output lines in the scan */
+    uint32_t DstLineBytes;    /* distance from one output line to the next */
+};
+
+struct LinePipelineRecord : PipelineParams {
+    uint16_t FirstLine;          /* 1 until the first previous line has been prepared */
+    uint32_t LinePhase;          /* vertical counter, meaning per method (vertical.cpp) */
+    uint32_t LineTarget;         /* vertical counter, meaning per method (vertical.cpp) */
+    uint32_t InsertLeft;         /* insert-and-drop: lines still to make from the current
+                                    source line; all bits set: take up a new one */
+    MemoryHandle BufferHandle;   /* block holding PrevLine and WorkLine, or null */
+    uint8_t *PrevLine;           /* previous source line (or the extrapolated one) */
+    uint8_t *WorkLine;           /* the line being blended */
+    ChunkRoutineFn ChunkRoutine; /* UniformChunk or InsertChunk; null: lines cannot flow */
+    LineScalerFn LineScaler;     /* horizontal routine, null when pixel counts agree */
+    uint32_t SrcLinesLeft;       /* uniform: source lines not yet consumed, stops at 1 */
+    uint16_t SampleMax;          /* largest sample value */
+    uint32_t PrevWeight;         /* insert-and-drop: weight of PrevLine in a blend */
+    uint32_t CurWeight;          /* insert-and-drop: weight of the source line */
+    uint32_t WeightSum;          /* insert-and-drop: divisor of a blend */
+    uint32_t OutputLinesLeft;    /* output lines the scan still owes; no routine makes more */
+};
+
+extern LinePipelineRecord LinePipeline;
+
+/* Last step of the scan start: reads the image geometry, writes wWidth and
+ * wLength, the transfer geometry of TransferState and the LinePipeline.
+ * False with dwResult set when the geometry READ fails (its code), when the
+ * geometry is beyond what the pipeline handles (SD_ERR_PARAMETER_VALUE), or
+ * when the line buffers cannot be had (SD_ERR_NO_MEMORY). */
+bool SetUpLinePipeline(ScanAttributeBlock *block);
+
+/* Copies the record into LinePipeline, chooses the routines and counters and
+ * takes the line buffers when the line counts differ. 1 on success, 0 when
+ * the buffers were not obtained; then no block is held and ChunkRoutine is
+ * null. Trusts the record: SetUpLinePipeline checks the geometry first. */
+int InitLinePipeline(const PipelineParams &params);
+
+/* Frees the line buffers if any are held. */
+void ReleaseLineBuffers();
+
+/* Chooses LineScaler and sets the counters of their method. */
+void SelectUniformRoutines();
+void SelectInsertRoutines();
+
+/* Writes as many output lines into dst as the method and dst.Count allow,
+ * from the source lines in src, and reports the source lines used up and the
+ * output lines written. -1: the source line at the new source position is
+ * partly used and must be offered first again; 0: none is pending. Enlarging
+ * with no room gives -1 and nothing done. */
+int32_t ProcessChunk(const ChunkDesc &dst, const ChunkDesc &src, uint32_t &consumed,
+                     uint32_t &produced);
+
+/* One output-geometry line from one source-geometry line: a copy when the
+ * pixel counts agree, else LineScaler. */
+void EmitLine(uint8_t *dstLine, const uint8_t *srcLine);
+
+#endif

@@ -1,0 +1,293 @@
+/*
+ * pipeline_setup.cpp - the last step of the scan start: the scanner's line
+ * geometry is read, the caller is told the line length and count it will
+ * receive, the transfer geometry is filled for image reading, and the
+ * LinePipeline is prepared: method, chunk routine, horizontal routine (both
+ * looked up once in the tables below), counters and the two line buffers.
+ */
+#include "line_pipeline.h"
+
+#include "horizontal.h"
+#include "image/transfer_state.h"
+#include "scan/scan_state.h"
+#include "scsi/byte_order.h"
+#include "scsi/commands.h"
+#include "scsi/result.h"
+#include "vertical.h"
+
+LinePipelineRecord LinePipeline = {};
+
+namespace {
+
+enum Method : uint8_t { kInsertAndDrop = 0, kUniform = 1 };
+enum Direction : uint8_t { kNarrow = 0, kWiden = 1 };
+
+struct ChunkRow {
+    uint8_t Method;
+    bool Wide; /* 16-bit samples */
+    ChunkRoutineFn Routine;
+};
+
+static const ChunkRow ChunkTable[] = {
+    {kUniform, true, UniformChunk<uint16_t>},
+    {kUniform, false, UniformChunk<uint8_t>},
+    {kInsertAndDrop, true, InsertChunk<uint16_t>},
+    {kInsertAndDrop, false, InsertChunk<uint8_t>},
+};
+
+struct ScalerRow {
+    uint8_t Method;
+    bool Color;
+    bool Wide;
+    uint8_t Direction;
+    LineScalerFn Routine;
+};
+
+static const ScalerRow ScalerTable[] = {
+    {kUniform, true, true, kWiden, WidenUniformRgb16},
+    {kUniform, true, true, kNarrow, NarrowUniformRgb16},
+    {kUniform, true, false, kWiden, WidenUniformRgb8},
+    {kUniform, true, false, kNarrow, NarrowUniformRgb8},
+    {kUniform, false, true, kWiden, WidenUniformGray16},
+    {kUniform, false, true, kNarrow, NarrowUniformGray16},
+    {kUniform, false, false, kWiden, WidenUniformGray8},
+    {kUniform, false, false, kNarrow, NarrowUniformGray8},
+    {kInsertAndDrop, true, true, kWiden, WidenInsertRgb16},
+    {kInsertAndDrop, true, true, kNarrow, NarrowDropRgb16},
+    {kInsertAndDrop, true, false, kWiden, WidenInsertRgb8},
+    {kInsertAndDrop, true, false, kNarrow, NarrowDropRgb8},
+    {kInsertAndDrop, false, true, kWiden, WidenInsertGray16},
+    {kInsertAndDrop, false, true, kNarrow, NarrowDropGray16},
+    {kInsertAndDrop, false, false, kWiden, WidenInsertGray8},
+    {kInsertAndDrop, false, false, kNarrow, NarrowDropGray8},
+};
+
+bool WideSamples()
+{
+    return LinePipeline.BitsPerSample > 8;
+}
+
+ChunkRoutineFn FindChunkRoutine(uint8_t method)
+{
+    for (const ChunkRow &row : ChunkTable)
+        if (row.Method == method && row.Wide == WideSamples())
+            return row.Routine;
+    return nullptr;
+}
+
+/* Null when the pixel counts agree: lines are then copied. */
+LineScalerFn FindLineScaler(uint8_t method)
+{
+    const LinePipelineRecord &pipe = LinePipeline;
+    if (pipe.SrcPixels == pipe.DstPixels)
+        return nullptr;
+    const uint8_t direction = pipe.SrcPixels < pipe.DstPixels ? kWiden : kNarrow;
+    for (const ScalerRow &row : ScalerTable)
+        if (row.Method == method && row.Color == (pipe.Color != 0) && row.Wide == WideSamples() &&
+            row.Direction == direction)
+            return row.Routine;
+    return nullptr;
+}
+
+/* 2^bits - 1 in 16 bits for word samples. From 16 bits up its low 16 bits are
+ * all ones; taking them so keeps the shift defined for any requested depth. */
+uint16_t SampleMaxFor(uint16_t bits)
+{
+    if (bits <= 8)
+        return 255;
+    if (bits >= 16)
+        return 0xFFFF;
+    return static_cast<uint16_t>((1u << bits) - 1);
+}
+
+/* The largest line the scanner may announce: one line must fit one READ,
+ * whose transfer length has 24 bits. */
+constexpr uint32_t kMaxLineBytes = 0xFFFFFF;
+
+/* Whether the pipeline can carry a scan of this geometry; the start is
+ * rejected with SD_ERR_PARAMETER_VALUE otherwise, before anything is written.
+ * - Pixel and line counts stay below 65536: the block reports them in 16
+ *   bits, and the routines multiply two of them in 32 bits.
+ * - A scanner that delivers no pixels or no lines cannot fill a non-empty
+ *   image (and the insert spread divides by the line count).
+ * - Every source line holds its SrcPixels pixels and every output line its
+ *   DstPixels pixels, so no routine reads or writes past a line. Packed
+ *   binary lines are moved whole and are exempt. */
+bool PipelineCanCarry(const PipelineParams &p, bool packed, uint32_t reportedLineBytes, bool tagged)
+{
+    if (p.SrcPixels > 0xFFFF || p.SrcLines > 0xFFFF || p.DstPixels > 0xFFFF || p.DstLines > 0xFFFF)
+        return false;
+    if (reportedLineBytes > kMaxLineBytes || (tagged && reportedLineBytes < 6))
+        return false;
+    if ((p.SrcPixels == 0 && p.DstPixels != 0) || (p.SrcLines == 0 && p.DstLines != 0))
+        return false;
+    if (packed)
+        return true;
+    const uint32_t pixelBytes = (p.Color ? 3 : 1) * (p.BitsPerSample > 8 ? 2 : 1);
+    return p.SrcLineBytes >= p.SrcPixels * pixelBytes && p.DstLineBytes >= p.DstPixels * pixelBytes;
+}
+
+} // namespace
+
+void ReleaseLineBuffers()
+{
+    LinePipelineRecord &pipe = LinePipeline;
+    if (!pipe.PrevLine)
+        return;
+    UnlockMovable(pipe.BufferHandle);
+    FreeMovable(pipe.BufferHandle);
+    pipe.BufferHandle = nullptr;
+    pipe.PrevLine = nullptr;
+    pipe.WorkLine = nullptr;
+}
+
+void SelectUniformRoutines()
+{
+    LinePipelineRecord &pipe = LinePipeline;
+    pipe.LineScaler = FindLineScaler(kUniform);
+    pipe.FirstLine = 1;
+    pipe.LinePhase = pipe.DstLines;
+    pipe.LineTarget = pipe.SrcLines;
+    pipe.InsertLeft = 0;
+    pipe.SrcLinesLeft = pipe.SrcLines;
+    pipe.SampleMax = SampleMaxFor(pipe.BitsPerSample);
+}
+
+void SelectInsertRoutines()
+{
+    LinePipelineRecord &pipe = LinePipeline;
+    pipe.LineScaler = FindLineScaler(kInsertAndDrop);
+    pipe.FirstLine = 1;
+    pipe.LinePhase = pipe.DstLines < pipe.SrcLines ? pipe.DstLines : 0;
+    pipe.LineTarget = pipe.DstLines - pipe.SrcLines;
+    pipe.InsertLeft = 0xFFFFFFFFu;
+    pipe.SampleMax = SampleMaxFor(pipe.BitsPerSample);
+}
+
+int InitLinePipeline(const PipelineParams &params)
+{
+    LinePipelineRecord &pipe = LinePipeline;
+    static_cast<PipelineParams &>(pipe) = params;
+    pipe.OutputLinesLeft = pipe.DstLines;
+    if (pipe.UniformResample == 1) {
+        pipe.ChunkRoutine = FindChunkRoutine(kUniform);
+        SelectUniformRoutines();
+    } else {
+        pipe.ChunkRoutine = FindChunkRoutine(kInsertAndDrop);
+        SelectInsertRoutines();
+    }
+
+    if (pipe.DstPixels == pipe.SrcPixels && pipe.DstLines == pipe.SrcLines) {
+        ReleaseLineBuffers();
+        return 1;
+    }
+    /* Scaling across alone needs no line buffer. */
+    if (pipe.DstLines == pipe.SrcLines)
+        return 1;
+
+    /* A block still held by a scan that was never ended is given back before
+     * a new one is taken; its handle would otherwise be lost. */
+    ReleaseLineBuffers();
+    const uint32_t lineBytes = pipe.DstLineBytes > pipe.SrcLineBytes ? pipe.DstLineBytes : pipe.SrcLineBytes;
+    MemoryHandle handle = AllocateMovable(2 * lineBytes);
+    uint8_t *lines = handle ? static_cast<uint8_t *>(LockMovable(handle)) : nullptr;
+    if (!lines) {
+        if (handle)
+            FreeMovable(handle);
+        /* The vertical routines cannot run without their buffers. */
+        pipe.ChunkRoutine = nullptr;
+        return 0;
+    }
+    pipe.BufferHandle = handle;
+    pipe.PrevLine = lines;
+    pipe.WorkLine = lines + lineBytes;
+    return 1;
+}
+
+bool SetUpLinePipeline(ScanAttributeBlock *block)
+{
+    uint8_t page[kImageGeometryPageLength];
+    const ResultCode rc = ReadImageGeometry(page);
+    if (rc != SD_OK) {
+        StoreCommandResult(block, rc);
+        return false;
+    }
+
+    const ScanStateRecord &scan = ScanState;
+    const uint32_t reportedPixels = ReadBigEndian32(page + 0);
+    const uint32_t reportedLineBytes = ReadBigEndian32(page + 4);
+    const uint32_t reportedLines = ReadBigEndian32(page + 8);
+    const uint32_t imageKind = scan.IsColor ? kImageColor : scan.IsBinary ? kImageBinary : kImageGrey;
+    const uint32_t lineFormat = PageLineFormat(DeviceParameters);
+    const bool tagged = lineFormat == 3 && imageKind == kImageColor;
+
+    /* Tagged colour lines carry three 2-byte colour tags. A line format the
+     * driver does not know is taken as whole lines: a line length left from
+     * another scan could only be wrong for this one. */
+    const uint32_t deviceLineBytes = tagged ? reportedLineBytes - 6 : reportedLineBytes;
+
+    /* The area is in 1/1000 inch with both edges inclusive; rounded to the
+     * nearest whole pixel. */
+    const uint32_t deliverPixels =
+        ((static_cast<uint32_t>(block->wRight) - block->wLeft + 1) * scan.Resolution + 500) / 1000 & 0xFFFF;
+    uint32_t deliverLines =
+        ((static_cast<uint32_t>(block->wBottom) - block->wTop + 1) * scan.Resolution + 500) / 1000 & 0xFFFF;
+    uint32_t deliverLineBytes;
+    if (!scan.IsBinary) {
+        deliverLineBytes = deliverPixels * (scan.IsColor ? 3 : 1) *
+                           (static_cast<int32_t>(scan.BitsPerPixel) > 8 ? 2 : 1);
+    } else if (scan.SoftwareBinarize) {
+        deliverLineBytes = (deliverPixels + 7) / 8;
+    } else {
+        deliverLineBytes = deviceLineBytes & 0xFFFF;
+        if (deliverLines > reportedLines)
+            deliverLines = reportedLines;
+    }
+
+    /* Lines of packed bits made by the scanner go through the pipeline whole:
+     * no routine works on single bits, and blending bytes of packed pixels
+     * would mix pixels. They are copied or dropped, never blended or scaled
+     * across, so both pixel counts are the scanner's. */
+    const bool packed = scan.IsBinary && !scan.SoftwareBinarize;
+    const bool threshold = scan.IsBinary && scan.IsLineArt;
+    PipelineParams params = {};
+    params.UniformResample = static_cast<int32_t>(scan.Resolution) > static_cast<int32_t>(scan.BaseResolution) &&
+                             static_cast<int32_t>(scan.Resolution) >= 25 && !threshold && !packed;
+    params.Color = static_cast<uint16_t>(scan.IsColor);
+    params.BitsPerSample = static_cast<uint16_t>(scan.BitsPerPixel);
+    params.SrcPixels = reportedPixels;
+    params.SrcLines = reportedLines;
+    params.SrcLineBytes = deviceLineBytes;
+    params.DstPixels = packed ? reportedPixels : deliverPixels;
+    params.DstLines = deliverLines;
+    /* The driver's own binarizer takes 8-bit grey lines, one byte a pixel. */
+    params.DstLineBytes = scan.SoftwareBinarize ? deliverPixels : deliverLineBytes;
+
+    if (!PipelineCanCarry(params, packed, reportedLineBytes, tagged)) {
+        StoreOwnResult(block, SD_ERR_PARAMETER_VALUE);
+        return false;
+    }
+
+    TransferStateRecord &transfer = TransferState;
+    transfer.ImageKind = imageKind;
+    transfer.LineFormat = lineFormat;
+    transfer.TransferBits = scan.BitsPerPixel;
+    transfer.DeviceLineBytes = deviceLineBytes;
+    transfer.ReportedLineBytes = reportedLineBytes;
+    transfer.ReportedPixels = reportedPixels;
+    transfer.ReportedLines = reportedLines;
+    transfer.DeliverPixels = deliverPixels;
+    transfer.DeliverLineBytes = deliverLineBytes;
+    transfer.DeliverLines = deliverLines;
+    block->wWidth = static_cast<uint16_t>(scan.IsBinary ? deliverLineBytes : deliverPixels);
+    block->wLength = static_cast<uint16_t>(deliverLines);
+
+    /* The line routines must never run without their buffers, so a pipeline
+     * that could not get them fails the start rather than leaving the scan
+     * to stall or fault later. */
+    if (!InitLinePipeline(params)) {
+        StoreOwnResult(block, SD_ERR_NO_MEMORY);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,212 @@
+/*
+ * vertical_test.cpp - ProcessChunk with both methods: worked scans, the
+ * edges of the room and of the scan, and random scans fed in chunks of
+ * every size against the reference, with no allocation while lines flow.
+ */
+#include "pipeline/line_pipeline.h"
+#include "pipeline_reference.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+typedef ref::Line L;
+
+struct Result {
+    int32_t Code;
+    uint32_t Consumed, Produced;
+    L Out;
+};
+
+/* Source and destination are exactly as long as offered, so a sanitizer
+ * build catches any line read or written past them. */
+Result Call(const std::vector<L> &lines, uint32_t room)
+{
+    const bool wide = LinePipeline.BitsPerSample > 8;
+    std::vector<uint8_t> src, dst(room * LinePipeline.DstLineBytes);
+    for (const L &line : lines) {
+        std::vector<uint8_t> bytes = ref::ToBytes(line, wide);
+        bytes.resize(LinePipeline.SrcLineBytes);
+        src.insert(src.end(), bytes.begin(), bytes.end());
+    }
+    Result r = {};
+    r.Code = ProcessChunk({dst.data(), room}, {src.data(), static_cast<uint32_t>(lines.size())}, r.Consumed,
+                          r.Produced);
+    r.Out = ref::FromBytes(dst.data(), dst.size() / (wide ? 2 : 1), wide);
+    return r;
+}
+
+void Start(bool uniform, uint32_t s, uint32_t r, uint16_t bits = 8, bool color = false, uint32_t srcPixels = 1,
+           uint32_t dstPixels = 1)
+{
+    const uint32_t pixelBytes = (color ? 3 : 1) * (bits > 8 ? 2 : 1);
+    ASSERT_EQ(InitLinePipeline({uniform, color, bits, srcPixels, s, srcPixels * pixelBytes, dstPixels, r,
+                                dstPixels * pixelBytes}),
+              1);
+}
+
+class VerticalTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        ReleaseLineBuffers();
+        EXPECT_EQ(LiveAllocations(), 0);
+    }
+};
+
+/* One call on one-pixel grey lines: what it writes, returns and consumes. */
+struct Case {
+    bool Uniform;
+    uint32_t S, R;
+    uint16_t Bits;
+    uint32_t Room;
+    L Src, Out;
+    int32_t Code;
+    uint32_t Consumed;
+};
+
+TEST_F(VerticalTest, WorkedGreyScans)
+{
+    const L ramp = {10, 40, 70, 100};
+    const Case cases[] = {
+        {true, 4, 6, 8, 6, ramp, {6, 20, 40, 60, 80, 100}, 0, 3}, /* the last line is not counted */
+        {true, 4, 6, 8, 2, ramp, {6, 20}, -1, 1},
+        {true, 4, 3, 8, 3, ramp, {20, 60, 100}, 0, 4},
+        {false, 4, 6, 8, 6, ramp, {10, 25, 40, 70, 85, 100}, 0, 4},
+        {false, 4, 3, 8, 3, ramp, {40, 70, 100}, 0, 4},
+        {false, 2, 5, 8, 5, {10, 40}, {5, 10, 20, 30, 40}, 0, 2},
+        {true, 3, 6, 12, 1, {3000, 2000, 1000}, {3500}, -1, 0}, /* extrapolated 4000 */
+        {false, 3, 6, 12, 1, {3000, 2000, 1000}, {3500}, -1, 0},
+        /* A single offered line is its own neighbour for the extrapolation. */
+        {true, 4, 6, 8, 1, {10}, {10}, 0, 1},
+        {false, 2, 5, 8, 1, {10}, {10}, -1, 0},
+        /* No room: nothing is done. */
+        {false, 4, 6, 8, 0, ramp, {}, -1, 0},
+        {true, 4, 3, 8, 0, ramp, {}, 0, 0},
+        /* More room and lines than the scan has: no line beyond its last. */
+        {true, 2, 4, 8, 9, {10, 40, 70}, {5, 10, 25, 40}, 0, 1},
+        {false, 2, 4, 8, 9, {10, 40, 70}, {5, 10, 25, 40}, 0, 2},
+        {false, 4, 3, 8, 9, {10, 40, 70, 100, 130}, {40, 70, 100}, 0, 4},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        Start(c.Uniform, c.S, c.R, c.Bits);
+        std::vector<L> src;
+        for (uint32_t v : c.Src)
+            src.push_back({v});
+        Result r = Call(src, c.Room);
+        r.Out.resize(r.Produced);
+        EXPECT_EQ(r.Out, c.Out);
+        EXPECT_EQ(r.Code, c.Code);
+        EXPECT_EQ(r.Consumed, c.Consumed);
+    }
+}
+
+/* The last line of a uniform enlargement is not made without room for it;
+ * once the scan is complete, offered lines are passed over. */
+TEST_F(VerticalTest, LastLineNeedsRoomAndEndsTheScan)
+{
+    Start(true, 4, 6);
+    ASSERT_EQ(Call({{10}, {40}, {70}, {100}}, 5).Produced, 5u);
+    Result r = Call({{100}}, 0);
+    EXPECT_EQ(r.Code, -1);
+    EXPECT_EQ(r.Consumed + r.Produced, 0u);
+    r = Call({{100}}, 1);
+    EXPECT_EQ(r.Out, (L{100}));
+    EXPECT_EQ(r.Consumed, 1u);
+    r = Call({{100}, {130}}, 1);
+    EXPECT_EQ(r.Produced, 0u);
+    EXPECT_EQ(r.Consumed, 2u);
+}
+
+TEST_F(VerticalTest, ColourLines)
+{
+    /* Enlarging starts from a copy of the first line, not an extrapolation. */
+    for (bool uniform : {true, false}) {
+        Start(uniform, 2, 7, 8, true);
+        EXPECT_EQ(Call({{10, 20, 30}, {90, 90, 90}}, 1).Out, (L{10, 20, 30})) << "uniform " << uniform;
+    }
+    /* Insert blends in source geometry, then widens. */
+    Start(false, 2, 3, 8, true, 2, 3);
+    EXPECT_EQ(Call({{10, 20, 30, 20, 30, 40}, {40, 50, 60, 50, 60, 70}}, 3).Out,
+              (L{10, 20, 30, 15, 25, 35, 20, 30, 40, 25, 35, 45, 30, 40, 50, 35, 45, 55, 40, 50, 60, 45, 55, 65,
+                 50, 60, 70}));
+    /* Uniform reduction narrows first, then blends. */
+    Start(true, 4, 3, 8, true, 4, 2);
+    std::vector<L> src(4);
+    for (uint32_t j = 0; j < 4; ++j)
+        for (uint32_t i = 0; i < 4; ++i)
+            src[j].insert(src[j].end(), {10 * j + i, 100 + 10 * j + i, 200 + j});
+    Result r = Call(src, 3);
+    EXPECT_EQ(r.Out, (L{4, 104, 200, 6, 106, 200, 17, 117, 201, 19, 119, 201, 31, 131, 203, 33, 133, 203}));
+    EXPECT_EQ(r.Consumed, 4u);
+    EXPECT_EQ(r.Produced, 3u);
+}
+
+/* Feeds a whole scan: plan 0 one line and room for one, plan 1 random runs
+ * and rooms (room 0 included), plan 2 everything at once. A grey enlargement
+ * is offered two lines until it makes its first line, as it extrapolates
+ * from the line after the first. */
+std::vector<L> Feed(const std::vector<L> &src, int plan, std::mt19937 &rng)
+{
+    const LinePipelineRecord &p = LinePipeline;
+    const bool twoFirst = !p.Color && p.DstLines > p.SrcLines && p.SrcLines > 1;
+    const uint32_t samples = p.DstPixels * (p.Color ? 3 : 1);
+    std::vector<L> out;
+    uint32_t srcPos = 0;
+    for (int calls = 0; out.size() < p.DstLines; ++calls) {
+        if (calls > 10000 || srcPos >= src.size()) {
+            ADD_FAILURE() << "stalled at source line " << srcPos << ", output line " << out.size();
+            break;
+        }
+        uint32_t offer = plan == 0 ? 1 : plan == 1 ? 1 + rng() % 4 : p.SrcLines;
+        uint32_t room = plan == 0 ? 1 : plan == 1 ? rng() % 4 : p.DstLines;
+        offer = std::min<uint32_t>(std::max<uint32_t>(offer, twoFirst && out.empty() ? 2 : 1), src.size() - srcPos);
+        room = std::min<uint32_t>(room, p.DstLines - out.size());
+        Result r = Call({src.begin() + srcPos, src.begin() + srcPos + offer}, room);
+        EXPECT_LE(r.Consumed, offer);
+        EXPECT_LE(r.Produced, room);
+        for (uint32_t k = 0; k < r.Produced; ++k)
+            out.emplace_back(r.Out.begin() + k * samples, r.Out.begin() + (k + 1) * samples);
+        srcPos += r.Consumed;
+    }
+    return out;
+}
+
+TEST_F(VerticalTest, AnyChunkingGivesTheReferenceImage)
+{
+    for (uint32_t seed = 0; seed < 300; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        const bool uniform = rng() % 2, color = rng() % 2, wide = rng() % 2;
+        const uint32_t s = 1 + rng() % 12, r = rng() % 4 ? 1 + rng() % 14 : s;
+        const uint32_t ds = 1 + rng() % 9, dd = rng() % 4 ? 1 + rng() % 14 : ds;
+        const uint16_t bits = wide ? 9 + rng() % 8 : 8;
+        const uint32_t max = wide ? (1u << bits) - 1 : 255, channels = color ? 3 : 1;
+        const uint32_t pixelBytes = channels * (wide ? 2 : 1);
+        /* Source lines may carry padding behind their pixels. */
+        const uint32_t padding = rng() % 3;
+        const PipelineParams params = {uniform, color, bits, ds, s, ds * pixelBytes + padding, dd, r, dd * pixelBytes};
+        std::vector<L> src(s, L(ds * channels));
+        for (L &line : src)
+            for (uint32_t &v : line)
+                v = rng() % (max + 1);
+        const std::vector<L> expect = ref::Scan(src, channels, dd, r, uniform, max);
+
+        for (int plan = 0; plan < 3; ++plan) {
+            ASSERT_EQ(InitLinePipeline(params), 1);
+            FailAllocationAfter(0, true); /* any allocation while lines flow fails and is counted */
+            const std::vector<L> got = Feed(src, plan, rng);
+            EXPECT_EQ(StopFailingAllocations(), 0) << "plan " << plan;
+            EXPECT_EQ(got, expect) << "plan " << plan;
+            ASSERT_EQ(got.size(), r);
+            EXPECT_EQ(got.back(), ref::ScaleLine(src.back(), channels, dd, uniform, max)) << "plan " << plan;
+        }
+        ReleaseLineBuffers();
+    }
+}
+
+} // namespace
