@@ -10,6 +10,7 @@
 #include "loader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,6 +48,19 @@ bool ParseAttachValue(const std::string &text, uint16_t &out)
         return false;
     out = static_cast<uint16_t>(value);
     return true;
+}
+
+/* True when the library itself defines the symbol: dlsym also finds the
+ * symbols of the libraries it depends on (the driver's, for one, include an
+ * adapter's). */
+bool DefinesSymbol(void *handle, const char *name)
+{
+    void *symbol = dlsym(handle, name);
+    struct link_map *map = nullptr;
+    Dl_info info;
+    if (symbol == nullptr || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || dladdr(symbol, &info) == 0)
+        return false;
+    return info.dli_fname != nullptr && map->l_name != nullptr && std::strcmp(info.dli_fname, map->l_name) == 0;
 }
 
 template <typename Fn> void Resolve(void *handle, const char *name, Fn *&slot, std::vector<std::string> &missing)
@@ -133,7 +147,7 @@ bool LoadAdapter(const std::string &path, LoadedDriver &out, std::string &error)
         error = "cannot load the adapter " + path + ": " + LastDlError();
         return false;
     }
-    if (dlsym(handle, "BusLinkExecute") == nullptr || dlsym(handle, "BusLinkAttach") == nullptr) {
+    if (!DefinesSymbol(handle, "BusLinkExecute") || !DefinesSymbol(handle, "BusLinkAttach")) {
         error = path + " is not an adapter library (it lacks BusLinkExecute or BusLinkAttach)";
         dlclose(handle);
         return false;
