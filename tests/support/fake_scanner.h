@@ -32,6 +32,14 @@ struct FakeScanner {
     /* Raw image lines the scanner delivers; by default what the window's
      * length gives. */
     int32_t LinesOverride = -1;
+    /* Tagged colour (line format 3): the n-th green segment comes this many
+     * segments' lines after the n-th red, blue twice as many. */
+    uint32_t SegmentGap = 0;
+    /* Lines turned right to left, as a scanner whose origin is at the far
+     * edge sends them (page byte 1 bit 0 says so to the driver). */
+    bool Reversed = false;
+    /* End the image after this many lines with end-of-data sense. */
+    int32_t EndAfterLines = -1;
     /* Called for every command before the scanner answers; may change the
      * reply (to inject failures). */
     std::function<void(const RecordedCommand &, FakeReply &)> Hook;
@@ -44,10 +52,15 @@ struct FakeScanner {
     uint32_t Pixels() const;
     uint32_t LineBytes() const;
     uint32_t Lines() const;
+    bool Calibrating() const;
 
     void SetBig16(int at, uint16_t value);
 
+    /* One raw line as the scanner sends it. */
+    std::vector<uint8_t> RawLine(uint32_t y) const;
+
 private:
+    std::vector<uint8_t> Segment(char colour, uint32_t line) const;
     uint32_t nextLine = 0;
 };
 
