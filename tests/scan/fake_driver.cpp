@@ -11,6 +11,8 @@
  *   SCAN_FAKE_START_RESULT result code of vScannerStartScan
  *   SCAN_FAKE_FAIL_LINE    vScannerGetImage fails (-1004) once it reaches this line
  *   SCAN_FAKE_DELAY_MS     milliseconds each vScannerGetImage takes
+ *   SCAN_FAKE_BILEVEL_DPI  bilevel lines are made at this resolution, as a
+ *                          scanner does whose window differs from the request
  */
 #include "fake_image.h"
 #include "scandrv.h"
@@ -176,6 +178,9 @@ SCANDRV_API void SCANDRV_CALL vScannerStartScan(ScanAttributeBlock *b)
     s.Pixels = ((static_cast<uint32_t>(b->wRight) - b->wLeft + 1) * b->wResolution + 500) / 1000;
     s.Lines = ((static_cast<uint32_t>(b->wBottom) - b->wTop + 1) * b->wResolution + 500) / 1000;
     if (s.Depth == 1) {
+        long scannerDpi = EnvNumber("SCAN_FAKE_BILEVEL_DPI", 0);
+        if (scannerDpi > 0)
+            s.Pixels = ((static_cast<uint32_t>(b->wRight) - b->wLeft + 1) * static_cast<uint32_t>(scannerDpi) + 500) / 1000;
         s.LineBytes = (s.Pixels + 7) / 8;
         b->wWidth = static_cast<uint16_t>(s.LineBytes);
     } else {

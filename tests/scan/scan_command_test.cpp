@@ -264,6 +264,16 @@ TEST_F(ScriptedScan, ARefusedStartIsReportedInWords)
     EXPECT_TRUE(ListDirectory(Dir.Path()).empty());
 }
 
+TEST_F(ScriptedScan, BilevelLinesMadeAtAnotherResolutionAreRefused)
+{
+    CommandResult r = Scan({"--mode", "Lineart", "--resolution", "100", "-x", "50.8", "-o", Dir.File("a.tiff")},
+                           {"SCAN_FAKE_BILEVEL_DPI=250"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(Contains(r.Err, "makes bilevel lines of 504 pixels where the area holds 200")) << r.Err;
+    EXPECT_TRUE(Contains(LogText(), "abort")) << LogText();
+    EXPECT_TRUE(ListDirectory(Dir.Path()).empty());
+}
+
 TEST_F(ScriptedScan, AGreyOnlyScannerScansGreyByDefault)
 {
     CommandResult r = Scan({"--resolution", "50", "-o", Dir.File("a.png")}, {"SCAN_FAKE_GREY_ONLY=1"});
@@ -355,7 +365,7 @@ TEST_F(ScriptedScan, AllOptionsShowsTheDevice)
     ASSERT_EQ(r.Status, 0) << r.Err;
     for (const char *line : {"--mode Color|Gray|Lineart|Halftone [Color]", "--resolution 3..600dpi [300]",
                              "--source Flatbed|ADF [Flatbed]", "-x 0..215.9mm [215.9]", "--brightness -128..127 [0]",
-                             "--halftone-pattern 0..11 [5]", "pattern 4: 6 x 6 cells", "firmware 1.02"})
+                             "--halftone-pattern 0..11 [5]", "cells per pattern: 0:8x8 1:8x8 2:8x8 3:8x8 4:6x6 5:5x5", "firmware 1.02"})
         EXPECT_TRUE(Contains(r.Out, line)) << line << "\n" << r.Out;
 }
 
@@ -425,27 +435,36 @@ protected:
 
 TEST_F(VirtualScan, ScansTheChartInEveryMode)
 {
-    const ModeCase cases[] = {
-        {"Color", "8", "chart.png", 3, 8},
-        {"Gray", "16", "chart.tiff", 1, 16},
-        {"Lineart", "1", "chart-lineart.tiff", 1, 1},
-        {"Halftone", "1", "chart-halftone.png", 1, 1},
-        {"Gray", "8", "chart.pgm", 1, 8},
+    struct ChartCase {
+        const char *Mode;
+        const char *Depth;
+        const char *File;
+        unsigned Channels;
+        unsigned Bits;
+        unsigned Dpi; /* bilevel at a resolution the scanner makes bilevel lines at */
     };
-    for (const ModeCase &c : cases) {
-        /* 2 x 1 inch at 100 dpi */
-        CommandResult r = RunCommand(kScan, {"--mode", c.Mode, "--depth", c.Depth, "--resolution", "100", "-x",
-                                             "50.8", "-y", "25.4", "-o", Dir.File(c.File)});
+    const ChartCase cases[] = {
+        {"Color", "8", "chart.png", 3, 8, 100},
+        {"Color", "16", "chart16.png", 3, 16, 100},
+        {"Gray", "16", "chart.tiff", 1, 16, 100},
+        {"Lineart", "1", "chart-lineart.tiff", 1, 1, 250},
+        {"Halftone", "1", "chart-halftone.png", 1, 1, 250},
+        {"Gray", "8", "chart.pgm", 1, 8, 100},
+    };
+    for (const ChartCase &c : cases) {
+        /* 2 x 1 inch */
+        CommandResult r = RunCommand(kScan, {"--mode", c.Mode, "--depth", c.Depth, "--resolution",
+                                             std::to_string(c.Dpi), "-x", "50.8", "-y", "25.4", "-o", Dir.File(c.File)});
         ASSERT_EQ(r.Status, 0) << c.File << ": " << r.Err;
         DecodedImage image;
         std::string error;
         ASSERT_TRUE(DecodeImageFile(Dir.File(c.File), image, error)) << error;
-        EXPECT_EQ(image.Width, 200u) << c.File;
-        EXPECT_EQ(image.Height, 100u) << c.File;
+        EXPECT_EQ(image.Width, 2 * c.Dpi) << c.File;
+        EXPECT_EQ(image.Height, c.Dpi) << c.File;
         EXPECT_EQ(image.Channels, c.Channels) << c.File;
         EXPECT_EQ(image.Depth, c.Bits) << c.File;
         if (!IsPnm(c.File)) {
-            EXPECT_NEAR(image.ResolutionX, 100.0, 0.01) << c.File;
+            EXPECT_NEAR(image.ResolutionX, c.Dpi, 0.05) /* PNG holds whole pixels per metre */ << c.File;
         }
         if (Contains(c.File, "lineart.tiff")) {
             EXPECT_EQ(image.Compression, COMPRESSION_CCITTFAX4);

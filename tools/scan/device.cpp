@@ -99,8 +99,8 @@ std::string DescribeDevice(const InitBlock &init, const SourceInfo &flatbed)
     if (init.wDeviceKind & 0x20)
         text += (init.wDeviceKind & 0x40) ? " and transparency unit" : " with transparency unit";
     char version[32];
-    std::snprintf(version, sizeof version, ", firmware %u.%02u", init.wFirmwareVersion >> 8,
-                  init.wFirmwareVersion & 0xFF);
+    std::snprintf(version, sizeof version, ", firmware %u.%02u", init.wFirmwareVersion >> 8u,
+                  init.wFirmwareVersion & 0xFFu);
     text += version;
     text += ", " + std::to_string(flatbed.BaseResolution()) + " dpi";
     char area[64];
@@ -150,8 +150,13 @@ void PrintAllOptions(FILE *out, const std::string &label, const InitBlock &init,
     std::fprintf(out, "    --brightness %d..%d [0]\n", info.BrightnessList.front(), info.BrightnessList.back());
     std::fprintf(out, "    --contrast %d..%d [0]\n", info.ContrastList.front(), info.ContrastList.back());
     std::fprintf(out, "    --halftone-pattern 0..%zu [%u]\n", info.Patterns.size() - 1, d.wHalftonePattern);
-    for (uint16_t pattern : info.Patterns)
-        std::fprintf(out, "        pattern %u: %u x %u cells\n", pattern & 0xFF, (pattern >> 12) & 0xF, (pattern >> 8) & 0xF);
+    std::string sizes;
+    for (uint16_t pattern : info.Patterns) {
+        char size[32];
+        std::snprintf(size, sizeof size, " %u:%ux%u", pattern & 0xFFu, (pattern >> 12) & 0xFu, (pattern >> 8) & 0xFu);
+        sizes += size;
+    }
+    std::fprintf(out, "        cells per pattern:%s\n", sizes.c_str());
     std::fprintf(out, "    --gamma-file FILE\n");
     if (caps.wLensCount > 1)
         std::fprintf(out, "    --lens 0..%u [0]\n", caps.wLensCount - 1u);

@@ -505,7 +505,8 @@ Output:
 
 Lamp and sensor (these run instead of a scan):
       --lamp-status        show the lamps, the lamp timer or lamp-on time
-      --lamp on|off        switch the lamps on or off
+      --lamp on|off        switch the lamp of --source on (lamp 2 for
+                           Transparency, else lamp 1), or all lamps off
       --lamp-timer SECONDS switch the lamps off after SECONDS (0 to 7620,
                            whole minutes)
       --sensor             ask the document sensor whether paper is there

@@ -157,6 +157,14 @@ PageOutcome ScanPage(const PageJob &job)
     };
     if (image.Width == 0 || image.Height == 0)
         return fail("the scan area holds no whole pixel at " + std::to_string(image.Resolution) + " dpi");
+    /* Bilevel lines the scanner makes itself come at the resolution of its
+     * scan window, which is not always the one asked for, and the driver
+     * cannot rescale bits: such an image would be stretched and cut short. */
+    if (image.Depth == 1 && LineBytes(image) != block.wWidth)
+        return fail("at " + std::to_string(image.Resolution) + " dpi this scanner makes bilevel lines of " +
+                    std::to_string(block.wWidth * 8u) + " pixels where the area holds " + std::to_string(image.Width) +
+                    ": choose a resolution it scans bilevel images at (such as 250, 500 or 1000 dpi), "
+                    "or --mode Gray");
     if (job.Options.Verbose)
         std::fprintf(stderr, "scan: %u x %u pixels, %s, %u bit%s per sample, %u dpi, into %s (%s)\n", image.Width,
                      image.Height, image.Channels == 3 ? "colour" : image.Depth == 1 ? "bilevel" : "grey",
@@ -289,14 +297,10 @@ ImageInfo DeliveredImage(const ScanPlan &plan)
     image.Channels = plan.Channels;
     image.Depth = plan.Depth;
     image.Resolution = plan.Resolution;
-    if (plan.Depth == 1) {
-        uint32_t pixels = ((static_cast<uint32_t>(b.wRight) - b.wLeft + 1) * plan.Resolution + 500) / 1000 & 0xFFFF;
-        if ((pixels + 7) / 8 != b.wWidth)
-            pixels = static_cast<uint32_t>(b.wWidth) * 8; /* the scanner made the lines: take them whole */
-        image.Width = pixels;
-    } else {
+    if (plan.Depth == 1)
+        image.Width = ((static_cast<uint32_t>(b.wRight) - b.wLeft + 1) * plan.Resolution + 500) / 1000 & 0xFFFF;
+    else
         image.Width = b.wWidth;
-    }
     return image;
 }
 

@@ -34,7 +34,8 @@ bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan
 
 /* The image the started scan will deliver, from the block vScannerStartScan
  * wrote back. Bilevel lines are counted in bytes there; their pixel count
- * follows from the area and the resolution, as the driver computes it. */
+ * follows from the area and the resolution, as the driver computes it (the
+ * caller checks that the byte count agrees). */
 ImageInfo DeliveredImage(const ScanPlan &plan);
 
 /* Set by SIGINT and SIGTERM (to the signal number) while a scan runs. */
