@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 
 using fakesg::Fake;
 
@@ -32,29 +31,6 @@ TEST(Hctl, ParsesFourDecimalNumbers)
     for (const char *bad : {"", "0:0:5", "0:0:5:0:0", "0:0:x:0", "0::5:0", "0:0:-1:0", "0:0:5:4294967296",
                             " 0:0:5:0", "target0:0:5"})
         EXPECT_FALSE(ParseHctl(bad, address)) << bad;
-}
-
-TEST(AttachValues, CarryHostTargetAndChannel)
-{
-    SgAddress address;
-    address.Host = 3;
-    address.Channel = 1;
-    address.Target = 6;
-    uint16_t param1 = 0, param2 = 0;
-    ASSERT_TRUE(AttachValuesFor(address, param1, param2));
-    EXPECT_EQ(param1, 3);
-    EXPECT_EQ(param2, 0x0106);
-    EXPECT_EQ(AddressFromAttachValues(param1, param2), address);
-
-    SgAddress lun1 = address;
-    lun1.Lun = 1;
-    SgAddress bigTarget = address;
-    bigTarget.Target = 256;
-    SgAddress bigHost = address;
-    bigHost.Host = 65536;
-    EXPECT_FALSE(AttachValuesFor(lun1, param1, param2));
-    EXPECT_FALSE(AttachValuesFor(bigTarget, param1, param2));
-    EXPECT_FALSE(AttachValuesFor(bigHost, param1, param2));
 }
 
 /* --- sysfs ------------------------------------------------------------------ */
@@ -97,18 +73,6 @@ TEST_F(Sysfs, MissingClassSaysTheSgDriverIsNotLoaded)
     std::string error;
     EXPECT_FALSE(ReadSgClass(nodes, error));
     EXPECT_TRUE(Contains(error, "modprobe sg")) << error;
-}
-
-TEST_F(Sysfs, EntryWithoutADeviceLinkHasNoAddress)
-{
-    std::filesystem::create_directories(std::filesystem::path(Tree.Root()) / "class/scsi_generic/sg7");
-    std::vector<SgNodeInfo> nodes;
-    std::string error;
-    ASSERT_TRUE(ReadSgClass(nodes, error));
-    ASSERT_EQ(nodes.size(), 1u);
-    EXPECT_FALSE(nodes[0].HaveAddress);
-    EXPECT_EQ(nodes[0].Type, -1);
-    EXPECT_FALSE(nodes[0].HaveDevNumber);
 }
 
 /* --- Attach ----------------------------------------------------------------- */
@@ -186,13 +150,6 @@ TEST_F(AttachTest, TypeReportedByTheOpenNodeIsCheckedToo)
     EXPECT_TRUE(Contains(Adapter.LastError, "not a scanner")) << Adapter.LastError;
 }
 
-TEST_F(AttachTest, MissingClassIsReported)
-{
-    Tree.RemoveClass();
-    EXPECT_EQ(AttachTo(0, 3), BUSLNK_FAILURE);
-    EXPECT_TRUE(Contains(Adapter.LastError, "modprobe sg")) << Adapter.LastError;
-}
-
 TEST_F(AttachTest, NamedNodeTakesPrecedenceOverTheAttachValues)
 {
     AddDevice("sg1", "2:0:5:0", 6);
@@ -231,12 +188,6 @@ TEST_F(AttachTest, AttachingAgainClosesThePreviousNode)
     EXPECT_EQ(AttachTo(9, 9), BUSLNK_FAILURE);
     EXPECT_EQ(Fake().Closed, (std::vector<int>{first, second}));
     EXPECT_TRUE(Fake().OpenFds.empty());
-}
-
-TEST_F(AttachTest, MissingRecordFails)
-{
-    EXPECT_EQ(AttachSg(Adapter, nullptr, ""), BUSLNK_FAILURE);
-    EXPECT_FALSE(Adapter.LastError.empty());
 }
 
 /* --- Refused opens ---------------------------------------------------------- */

@@ -395,12 +395,6 @@ TEST_F(Execute, UnitAttentionIsSentAgainAFewTimes)
     EXPECT_EQ(Adapter.KeptSenseLength, 18u);
 }
 
-TEST_F(Execute, OtherCheckConditionsAreNotSentAgain)
-{
-    EXPECT_EQ(StatusFor(Check(FixedSense(0x05, 0x24, 0x00))), BUSLNK_CHECK_CONDITION);
-    EXPECT_EQ(Fake().Requests.size(), 1u);
-}
-
 TEST_F(Execute, HostRetryStatusesAreBounded)
 {
     Reply busBusy;

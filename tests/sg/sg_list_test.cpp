@@ -88,11 +88,6 @@ TEST_F(Listing, NotesWhatStandsInTheWay)
     EXPECT_TRUE(Fake().Opened.empty()) << "listing opens no device";
 }
 
-TEST_F(Listing, CountsWithoutACallback)
-{
-    EXPECT_EQ(SgListDevices(nullptr, nullptr), 3);
-}
-
 TEST_F(Listing, NoScannersAndNoSgDriverAreTold)
 {
     Tree.RemoveClass();
