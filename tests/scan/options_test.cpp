@@ -174,6 +174,13 @@ TEST(DeviceNames, NamesPathsAndAttachValues)
     EXPECT_EQ(a.AttachParam1, 1);
     EXPECT_EQ(a.AttachParam2, 5);
 
+    ASSERT_TRUE(ParseDeviceName("sg:2,0,5", "/opt/bin", a, error)) << error;
+    EXPECT_TRUE(a.IsScsiGeneric);
+    EXPECT_EQ(a.AdapterPath, "/opt/bin/adapters/sg/libbuslnk32.so.1");
+    ASSERT_TRUE(ParseDeviceName("/dev/null", "/opt/bin", a, error)) << error; /* a device node */
+    EXPECT_TRUE(a.IsScsiGeneric);
+    EXPECT_EQ(a.Label, "/dev/null");
+
     for (const char *bad : {"scanner", "sim:", "sim:x", "sim:70000", "sim:1,2,3", ":1"})
         EXPECT_FALSE(ParseDeviceName(bad, "/opt/bin", a, error)) << bad;
 }

@@ -132,6 +132,13 @@ TEST(ScanWithoutScanner, DeviceControlFailsInWords)
     }
 }
 
+TEST(ScanWithoutScanner, AnAbsentScsiScannerIsNamed)
+{
+    CommandResult r = RunCommand(kScan, {"-d", "sg:99,7", "--sensor"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Err.rfind("scan: no scanner 'sg:99,7'", 0), 0u) << r.Err;
+}
+
 TEST(ScanWithoutScanner, ListingFindsNothing)
 {
     CommandResult r = RunCommand(kScan, {"-d", "null", "-L"});

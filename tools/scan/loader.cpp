@@ -9,6 +9,8 @@
  */
 #include "loader.h"
 
+#include "sg_list.h"
+
 #include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
@@ -95,10 +97,21 @@ std::string NullAdapterPath(const std::string &exeDir)
     return exeDir + "/adapters/null/libbuslnk32.so.1";
 }
 
+std::string ScsiGenericAdapterPath(const std::string &exeDir)
+{
+    return exeDir + "/adapters/sg/libbuslnk32.so.1";
+}
+
 bool ParseDeviceName(const std::string &name, const std::string &exeDir, DeviceAddress &out, std::string &error)
 {
     out = DeviceAddress{};
     out.Label = name;
+    struct stat st;
+    if (name == "sg" || name.rfind("sg:", 0) == 0 || (stat(name.c_str(), &st) == 0 && S_ISCHR(st.st_mode))) {
+        out.AdapterPath = ScsiGenericAdapterPath(exeDir);
+        out.IsScsiGeneric = true;
+        return true;
+    }
     std::string base = name;
     std::string params;
     /* The attach values follow the last colon, but a path may hold colons
@@ -130,7 +143,8 @@ bool ParseDeviceName(const std::string &name, const std::string &exeDir, DeviceA
     } else if (base.find('/') != std::string::npos) {
         out.AdapterPath = base;
     } else {
-        error = "unknown device '" + name + "': use sim, sim:MODEL, null, or a path to an adapter library";
+        error = "unknown device '" + name +
+                "': use sim, sim:MODEL, null, sg:HOST,TARGET, a /dev/sg node, or a path to an adapter library";
         return false;
     }
     return true;
@@ -155,6 +169,32 @@ bool LoadAdapter(const std::string &path, LoadedDriver &out, std::string &error)
     out.Adapter = handle;
     out.AdapterPath = path;
     out.SimConfigure = reinterpret_cast<SimConfigureFn>(dlsym(handle, "SimConfigure"));
+    out.AdapterLastError = reinterpret_cast<const char *(*)()>(dlsym(handle, "SgLastError"));
+    return true;
+}
+
+std::string AdapterLastError(const LoadedDriver &loaded)
+{
+    const char *text = loaded.AdapterLastError != nullptr ? loaded.AdapterLastError() : nullptr;
+    return text != nullptr ? text : "";
+}
+
+bool ResolveScsiGenericName(const LoadedDriver &loaded, DeviceAddress &address, std::string &error)
+{
+    auto lookup = reinterpret_cast<int (*)(const char *, SgDeviceInfo *)>(dlsym(loaded.Adapter, "SgLookupDevice"));
+    if (lookup == nullptr) {
+        error = loaded.AdapterPath + " cannot look up '" + address.Label + "' (it lacks SgLookupDevice)";
+        return false;
+    }
+    SgDeviceInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (lookup(address.Label.c_str(), &info) != 0) {
+        std::string why = AdapterLastError(loaded);
+        error = "no scanner '" + address.Label + "'" + (why.empty() ? "" : ": " + why);
+        return false;
+    }
+    address.AttachParam1 = info.AttachParam1;
+    address.AttachParam2 = info.AttachParam2;
     return true;
 }
 

@@ -38,6 +38,8 @@ struct DeviceAddress {
     uint16_t AttachParam1 = 0;
     uint16_t AttachParam2 = 0;
     bool IsVirtual = false;  /* the virtual scanner by name */
+    bool IsScsiGeneric = false; /* a real scanner: sg:H,T, sg:H,C,T or a /dev/sg node;
+                                   the adapter turns the name into attach values */
 };
 
 struct LoadedDriver {
@@ -48,7 +50,15 @@ struct LoadedDriver {
     DriverApi Api;
     std::vector<std::string> Missing; /* exports the driver lacks */
     SimConfigureFn SimConfigure = nullptr; /* null unless the adapter has it */
+    const char *(*AdapterLastError)() = nullptr; /* the SCSI generic adapter's SgLastError */
 };
+
+/* The adapter's own words for its last failure, or empty. */
+std::string AdapterLastError(const LoadedDriver &loaded);
+
+/* For a real scanner named by IsScsiGeneric: asks the loaded adapter for the
+ * attach values of address.Label. */
+bool ResolveScsiGenericName(const LoadedDriver &loaded, DeviceAddress &address, std::string &error);
 
 /* The directory of the running executable (from /proc/self/exe), without a
  * trailing slash; empty when it cannot be read. */
@@ -57,9 +67,12 @@ std::string ExecutableDirectory();
 /* Where the named adapters live, relative to the executable's directory. */
 std::string VirtualScannerPath(const std::string &exeDir);
 std::string NullAdapterPath(const std::string &exeDir);
+std::string ScsiGenericAdapterPath(const std::string &exeDir);
 
 /* Parses NAME[:P1[,P2]]: NAME is "sim", "null" or a path to an adapter
- * library. Returns false with a message for a malformed name. */
+ * library; "sg:H,T", "sg:H,C,T" and device nodes (/dev/sg3) name a real
+ * scanner behind the SCSI generic adapter. Returns false with a message for
+ * a malformed name. */
 bool ParseDeviceName(const std::string &name, const std::string &exeDir, DeviceAddress &out,
                      std::string &error);
 

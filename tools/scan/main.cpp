@@ -8,6 +8,10 @@
 #include "messages.h"
 #include "options.h"
 #include "scan_job.h"
+#include "sg_list.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -49,14 +53,16 @@ bool ConfigureVirtualScanner(const LoadedDriver &loaded, const ScanOptions &opti
     return true;
 }
 
-/* -L: the devices that answer behind the adapter of -d. For the virtual
- * scanner every model is tried in turn until one does not answer. */
-int ListDevices(const LoadedDriver &loaded, const DeviceAddress &address)
+/* The virtual scanner's models (or the devices behind another adapter):
+ * each attach value is tried in turn until one does not answer. Returns the
+ * number found. */
+int ProbeModels(const LoadedDriver &loaded, const DeviceAddress &address)
 {
     const DriverApi &api = loaded.Api;
     int found = 0;
+    unsigned first = address.IsVirtual ? 0 : address.AttachParam1;
     unsigned last = address.IsVirtual ? 63 : address.AttachParam1;
-    for (unsigned model = address.IsVirtual ? 0 : address.AttachParam1; model <= last; ++model) {
+    for (unsigned model = first; model <= last; ++model) {
         DeviceAddress probe = address;
         probe.AttachParam1 = static_cast<uint16_t>(model);
         InitBlock init;
@@ -70,8 +76,56 @@ int ListDevices(const LoadedDriver &loaded, const DeviceAddress &address)
                     DescribeDevice(init, flatbed).c_str());
         ++found;
     }
+    return found;
+}
+
+/* The SCSI scanners the kernel knows, from the SCSI generic adapter at path
+ * (loaded locally: it only lists, the driver is not bound to it). */
+int ListScsiScanners(const std::string &path, bool quietWhenAbsent)
+{
+    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto list = handle ? reinterpret_cast<int (*)(SgListCallback, void *)>(dlsym(handle, "SgListDevices")) : nullptr;
+    auto lastError = handle ? reinterpret_cast<const char *(*)()>(dlsym(handle, "SgLastError")) : nullptr;
+    if (list == nullptr) {
+        if (!quietWhenAbsent)
+            std::fprintf(stderr, "scan: %s cannot list scanners\n", path.c_str());
+        return 0;
+    }
+    int count = list(
+        [](const SgDeviceInfo *d, void *) {
+            std::string name = d->Channel != 0 ? "sg:" + std::to_string(d->Host) + "," + std::to_string(d->Channel) +
+                                                     "," + std::to_string(d->Target)
+                                               : "sg:" + std::to_string(d->Host) + "," + std::to_string(d->Target);
+            std::printf("device `%s' is a %s %s SCSI scanner, revision %s, at %s (%u:%u:%u:%u)\n", name.c_str(),
+                        d->Vendor, d->Model, d->Revision, d->Node, d->Host, d->Channel, d->Target, d->Lun);
+            if (d->Note[0] != '\0')
+                std::printf("    %s\n", d->Note);
+        },
+        nullptr);
+    if (count < 0 && !quietWhenAbsent && lastError != nullptr)
+        std::fprintf(stderr, "scan: cannot list SCSI scanners: %s\n", lastError());
+    return count < 0 ? 0 : count;
+}
+
+/* -L. Without -d: the virtual scanner's models and the SCSI scanners, each
+ * where its adapter is built. With -d: the devices behind that adapter. */
+int ListDevices(const ScanOptions &options, const DeviceAddress &address, const std::string &exeDir)
+{
+    int found = 0;
+    std::string error;
+    struct stat st;
+    bool everything = !options.DeviceGiven;
+    if (address.IsScsiGeneric || (everything && stat(ScsiGenericAdapterPath(exeDir).c_str(), &st) == 0))
+        found += ListScsiScanners(ScsiGenericAdapterPath(exeDir), everything);
+    if (!address.IsScsiGeneric && (!everything || stat(address.AdapterPath.c_str(), &st) == 0)) {
+        LoadedDriver loaded;
+        if (!LoadAdapter(address.AdapterPath, loaded, error) || !LoadDriver(options.DriverPath, exeDir, loaded, error) ||
+            !RequireExports(loaded, {"vInitializeScanner", "vDefaultAttribute", "vScannerCapability"}, error))
+            return Fail(error);
+        found += ProbeModels(loaded, address);
+    }
     if (found == 0)
-        std::printf("No scanners were identified behind %s.\n", loaded.AdapterPath.c_str());
+        std::printf("No scanners were identified.\n");
     return kExitOk;
 }
 
@@ -148,12 +202,17 @@ int main(int argc, char **argv)
     if (!ParseDeviceName(options.Device, exeDir, address, error))
         return Fail(error, kExitUsage);
 
+    if (options.ListDevices)
+        return ListDevices(options, address, exeDir);
+
     LoadedDriver loaded;
     if (!LoadAdapter(address.AdapterPath, loaded, error)) {
         if (address.IsVirtual)
             error += " (the virtual scanner is not built; choose another adapter with -d)";
         return Fail(error);
     }
+    if (address.IsScsiGeneric && !ResolveScsiGenericName(loaded, address, error))
+        return Fail(error);
     if (!ConfigureVirtualScanner(loaded, options, error))
         return Fail(error);
     if (!LoadDriver(options.DriverPath, exeDir, loaded, error))
@@ -164,13 +223,13 @@ int main(int argc, char **argv)
     if (!RequireExports(loaded, {"vInitializeScanner"}, error))
         return Fail(error);
 
-    if (options.ListDevices)
-        return ListDevices(loaded, address);
-
     InitBlock init;
     int rc = InitializeDevice(loaded.Api, address, init);
-    if (rc != SD_OK)
-        return Fail(DescribeFailure("cannot open the device '" + options.Device + "'", rc));
+    if (rc != SD_OK) {
+        std::string why = AdapterLastError(loaded);
+        return Fail(DescribeFailure("cannot open the device '" + options.Device + "'", rc) +
+                    (why.empty() ? "" : "\nscan: the adapter says: " + why));
+    }
 
     if (options.Lens) {
         if (!RequireExports(loaded, {"vScannerMutiLens"}, error))

@@ -78,7 +78,12 @@ bool RangeError(std::string &error, const char *option, const std::string &value
 }
 
 const OptionRow kOptions[] = {
-    {'d', "device", true, [](ScanOptions &o, const std::string &v, std::string &) { o.Device = v; return true; }},
+    {'d', "device", true,
+     [](ScanOptions &o, const std::string &v, std::string &) {
+         o.Device = v;
+         o.DeviceGiven = true;
+         return true;
+     }},
     {0, "driver", true, [](ScanOptions &o, const std::string &v, std::string &) { o.DriverPath = v; return true; }},
     {'L', "list-devices", false, [](ScanOptions &o, const std::string &, std::string &) { o.ListDevices = true; return true; }},
     {'A', "all-options", false, [](ScanOptions &o, const std::string &, std::string &) { o.AllOptions = true; return true; }},
@@ -467,11 +472,15 @@ Device:
                              sim          the virtual scanner, model 0
                              sim:N        the virtual scanner's model N
                              null         an adapter with no scanner
+                             sg:H,T       a real scanner at host adapter H,
+                                          target T (sg:H,C,T with a channel)
+                             /dev/sgN     a real scanner by its node
                              PATH[:P1,P2] an adapter library and its two
                                           attach values (host adapter,
                                           target id for real hardware)
       --driver PATH        the driver library [libscandrv.so beside scan]
-  -L, --list-devices       list the scanners that answer, then exit
+  -L, --list-devices       list the scanners that answer (the virtual
+                           scanner's models and SCSI scanners), then exit
   -A, --all-options        show what the device offers, then exit
       --lens N             use lens N (counted from 0) for the scan or -A
 

@@ -21,6 +21,7 @@ enum class ImageFormat { Unknown, Pnm, Png, Tiff };
 struct ScanOptions {
     /* Device and libraries */
     std::string Device = "sim";
+    bool DeviceGiven = false;          /* -d was on the command line */
     std::string DriverPath;            /* empty: libscandrv.so beside scan */
     std::string TraceFile;             /* the virtual scanner's trace */
     std::vector<std::pair<std::string, std::string>> SimSettings; /* --sim-option KEY=VALUE */
