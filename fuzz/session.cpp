@@ -269,10 +269,10 @@ SCANNER_LOOP void ScriptedScanner::AnswerImageData(const RecordedCommand &comman
         limit = spec_.ReadLimit;
     const uint32_t count = std::min(command.Length, limit);
     reply.Data.resize(count);
-    /* A 4 KiB pattern, then copies of it: cheap, and not the same on every
+    /* A short pattern, then copies of it: cheap, and not the same on every
      * line of a usual line length. */
     const uint8_t salt = static_cast<uint8_t>(imageReads_++ * 29);
-    const uint32_t pattern = std::min<uint32_t>(count, 4093);
+    const uint32_t pattern = std::min<uint32_t>(count, 251);
     for (uint32_t i = 0; i < pattern; ++i)
         reply.Data[i] = static_cast<uint8_t>(spec_.Fill[i & 7] + (i >> 3) * 3 + salt);
     for (uint32_t done = pattern; done < count;) {
@@ -391,6 +391,7 @@ private:
     /* The scan the driver is delivering, as its start described it. */
     uint32_t lineBytes_ = 0;
     uint32_t linesLeft_ = 0;
+    bool deliversBits_ = false;
     uint64_t work_ = 0;
 };
 
@@ -527,6 +528,7 @@ void Application::Start(int k, const std::string &step)
         if (!ScanState.ScanActive)
             Fail(step, "started, yet no scan is running");
         lineBytes_ = DeliveredLineBytes(*block);
+        deliversBits_ = block->wBitsPerPixel == 1;
         linesLeft_ = block->wLength;
         out_.LinesPromised[k] = block->wLength;
     }
@@ -541,7 +543,9 @@ void Application::ReadImage(int k, const std::string &step)
         const std::string call = step + " call " + std::to_string(i);
         const bool noBuffer = r.Request[i] & kNullBuffer;
         uint32_t lines = r.Request[i] & ~kNullBuffer;
-        const uint64_t weight = std::max(lineBytes_, scanner_.ScanLineBytes());
+        /* Bits made by the driver are made from a grey line of a byte a pixel. */
+        const uint64_t delivered = uint64_t{lineBytes_} * (deliversBits_ ? 8 : 1);
+        const uint64_t weight = std::max<uint64_t>(delivered, scanner_.ScanLineBytes());
         if (weight != 0 && lines * weight > kCallLineBytesBound)
             lines = static_cast<uint32_t>(kCallLineBytesBound / weight);
         if (work_ + lines * weight > kSessionLineBytesBound)
