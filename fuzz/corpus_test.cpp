@@ -82,7 +82,7 @@ TEST(Seeds, CorpusFilesAreTheSeedSessions)
 {
     for (const Seed &seed : SeedSessions()) {
         const fs::path path = fs::path(SCANDRV_FUZZ_DIR) / "corpus" / seed.Name;
-        EXPECT_EQ(ReadFile(path), EncodeSession(seed.Spec))
+        EXPECT_EQ(ReadFile(path), EncodeSession(seed.Script))
             << path << " is stale: rewrite the corpus with fuzz_make_seeds fuzz/corpus";
     }
 }
@@ -90,14 +90,14 @@ TEST(Seeds, CorpusFilesAreTheSeedSessions)
 TEST(Seeds, EncodingAndDecodingAgree)
 {
     for (const Seed &seed : SeedSessions()) {
-        const std::vector<uint8_t> bytes = EncodeSession(seed.Spec);
+        const std::vector<uint8_t> bytes = EncodeSession(seed.Script);
         EXPECT_EQ(EncodeSession(DecodeSession(bytes.data(), bytes.size())), bytes) << seed.Name;
     }
     /* Input that stops early reads as zeros from there on. */
     const uint8_t one[] = {6};
-    const SessionSpec spec = DecodeSession(one, sizeof one);
-    EXPECT_EQ(spec.InquiryType, 6);
-    EXPECT_EQ(spec.Scan[1].Calls, 0);
+    const SessionScript script = DecodeSession(one, sizeof one);
+    EXPECT_EQ(script.InquiryType, 6);
+    EXPECT_EQ(script.Scan[1].Calls, 0);
 }
 
 TEST(Seeds, WellFormedSeedsScanEveryLine)
@@ -105,7 +105,7 @@ TEST(Seeds, WellFormedSeedsScanEveryLine)
     for (const Seed &seed : SeedSessions()) {
         if (!seed.ScansComplete)
             continue;
-        const std::vector<uint8_t> bytes = EncodeSession(seed.Spec);
+        const std::vector<uint8_t> bytes = EncodeSession(seed.Script);
         const SessionOutcome outcome = RunSession(bytes.data(), bytes.size());
         EXPECT_TRUE(outcome.Failures.empty()) << seed.Name << Describe(outcome);
         EXPECT_EQ(outcome.InitResult, 1u) << seed.Name;
@@ -128,7 +128,7 @@ SessionOutcome RunSeed(const std::string &name)
 {
     for (const Seed &seed : SeedSessions())
         if (seed.Name == name) {
-            const std::vector<uint8_t> bytes = EncodeSession(seed.Spec);
+            const std::vector<uint8_t> bytes = EncodeSession(seed.Script);
             return RunSession(bytes.data(), bytes.size());
         }
     ADD_FAILURE() << "no seed " << name;

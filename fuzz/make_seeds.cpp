@@ -15,7 +15,7 @@ int main(int argc, char **argv)
         return 2;
     }
     for (const fuzzsession::Seed &seed : fuzzsession::SeedSessions()) {
-        const std::vector<uint8_t> bytes = fuzzsession::EncodeSession(seed.Spec);
+        const std::vector<uint8_t> bytes = fuzzsession::EncodeSession(seed.Script);
         const std::string path = std::string(argv[1]) + "/" + seed.Name;
         std::ofstream file(path, std::ios::binary);
         file.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

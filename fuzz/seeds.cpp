@@ -18,16 +18,16 @@ void PutBig16(uint8_t *at, uint16_t value)
 }
 
 /* Both scans alike. */
-template <typename Change> void EachScan(SessionSpec &s, Change change)
+template <typename Change> void EachScan(SessionScript &s, Change change)
 {
     change(s.Scan[0]);
     change(s.Scan[1]);
 }
 
 /* The number (from 1) of the n-th command of a session that matches. */
-uint16_t NthCommand(const SessionSpec &spec, uint8_t opcode, uint8_t type, bool withData, int n)
+uint16_t NthCommand(const SessionScript &script, uint8_t opcode, uint8_t type, bool withData, int n)
 {
-    std::vector<uint8_t> bytes = EncodeSession(spec);
+    std::vector<uint8_t> bytes = EncodeSession(script);
     SessionOutcome probe = RunSession(bytes.data(), bytes.size());
     for (size_t i = 0; i < probe.Commands.size(); ++i) {
         const CommandNote &c = probe.Commands[i];
@@ -37,20 +37,20 @@ uint16_t NthCommand(const SessionSpec &spec, uint8_t opcode, uint8_t type, bool 
     return 0;
 }
 
-Seed Make(const std::string &name, const SessionSpec &spec, bool complete = true)
+Seed Make(const std::string &name, const SessionScript &script, bool complete = true)
 {
     Seed seed;
     seed.Name = name;
-    seed.Spec = spec;
+    seed.Script = script;
     seed.ScansComplete = complete;
     return seed;
 }
 
 } // namespace
 
-SessionSpec WellBehavedSession()
+SessionScript WellBehavedSession()
 {
-    SessionSpec s;
+    SessionScript s;
     std::memset(&s, 0, sizeof s);
     s.InquiryType = 6;
     s.InquiryVersion = 2;
@@ -106,8 +106,8 @@ SessionSpec WellBehavedSession()
 std::vector<Seed> SeedSessions()
 {
     std::vector<Seed> seeds;
-    const SessionSpec base = WellBehavedSession();
-    SessionSpec s;
+    const SessionScript base = WellBehavedSession();
+    SessionScript s;
 
     seeds.push_back(Make("grey-direct", base));
 

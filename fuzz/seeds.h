@@ -18,7 +18,7 @@ namespace fuzzsession {
 
 struct Seed {
     std::string Name;
-    SessionSpec Spec;
+    SessionScript Script;
     /* Both scans start and deliver every line they promise. */
     bool ScansComplete = true;
 };
@@ -28,7 +28,7 @@ std::vector<Seed> SeedSessions();
 /* A 300 dpi colour flatbed of 510 x 3300 pixels that keeps to its windows,
  * and two grey scans of 250 x 25 pixels read in calls of 1, 7, 0 and 40
  * lines. The seeds are variations of it. */
-SessionSpec WellBehavedSession();
+SessionScript WellBehavedSession();
 
 } // namespace fuzzsession
 

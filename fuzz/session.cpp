@@ -116,7 +116,7 @@ public:
 
 class ScriptedScanner {
 public:
-    ScriptedScanner(const SessionSpec &spec, std::vector<CommandNote> &log) : spec_(spec), log_(log) {}
+    ScriptedScanner(const SessionScript &script, std::vector<CommandNote> &log) : script_(script), log_(log) {}
 
     FakeReply Answer(const RecordedCommand &command);
 
@@ -133,7 +133,7 @@ private:
     bool Calibrating() const { return window_.size() >= 69 && window_[39] >= 0x30; }
     void ApplyFault(FakeReply &reply);
 
-    const SessionSpec &spec_;
+    const SessionScript &script_;
     std::vector<CommandNote> &log_;
     uint32_t commands_ = 0;
     uint32_t pageReads_ = 0, lampReads_ = 0, geometryReads_ = 0, imageReads_ = 0;
@@ -167,23 +167,23 @@ FakeReply ScriptedScanner::Answer(const RecordedCommand &command)
     log_.push_back({op, type, command.Length});
     if (op == 0x12) {
         reply.Data.assign(37, ' ');
-        reply.Data[0] = spec_.InquiryType;
-        reply.Data[2] = spec_.InquiryVersion;
-        reply.Data[3] = spec_.InquiryFormat;
-        std::copy(std::begin(spec_.Revision), std::end(spec_.Revision), reply.Data.begin() + 32);
-        reply.Data[36] = spec_.Model;
+        reply.Data[0] = script_.InquiryType;
+        reply.Data[2] = script_.InquiryVersion;
+        reply.Data[3] = script_.InquiryFormat;
+        std::copy(std::begin(script_.Revision), std::end(script_.Revision), reply.Data.begin() + 32);
+        reply.Data[36] = script_.Model;
     } else if (op == 0x24) {
         window_ = command.DataOut;
     } else if (op == 0x28 && type == 0x82) {
-        const int slot = static_cast<int>(pageReads_++ % std::clamp<uint32_t>(spec_.PageCount, 1, kPageSlots));
-        std::memcpy(lastPage_, spec_.Page[slot], sizeof lastPage_);
+        const int slot = static_cast<int>(pageReads_++ % std::clamp<uint32_t>(script_.PageCount, 1, kPageSlots));
+        std::memcpy(lastPage_, script_.Page[slot], sizeof lastPage_);
         uint16_t width = ReadBigEndian16(lastPage_ + 7);
         if (width > kGlassPixelsBound)
             WriteBigEndian16(lastPage_ + 7, static_cast<uint16_t>(width % (kGlassPixelsBound + 1)));
         reply.Data.assign(lastPage_, lastPage_ + sizeof lastPage_);
     } else if (op == 0x28 && type == 0x81) {
-        const int slot = static_cast<int>(lampReads_++ % std::clamp<uint32_t>(spec_.LampCount, 1, kPageSlots));
-        reply.Data.assign(spec_.Lamp[slot], spec_.Lamp[slot] + 9);
+        const int slot = static_cast<int>(lampReads_++ % std::clamp<uint32_t>(script_.LampCount, 1, kPageSlots));
+        reply.Data.assign(script_.Lamp[slot], script_.Lamp[slot] + 9);
     } else if (op == 0x28 && type == 0x80) {
         AnswerGeometry(reply);
     } else if (op == 0x28 && type == 0x00) {
@@ -199,7 +199,7 @@ FakeReply ScriptedScanner::Answer(const RecordedCommand &command)
 void ScriptedScanner::AnswerGeometry(FakeReply &reply)
 {
     const GeometrySlot &g =
-        spec_.Geometry[geometryReads_++ % std::clamp<uint32_t>(spec_.GeometryCount, 1, kPageSlots)];
+        script_.Geometry[geometryReads_++ % std::clamp<uint32_t>(script_.GeometryCount, 1, kPageSlots)];
     uint64_t pixels = 0, lineBytes = 0, lines = 0;
     const bool calibrating = Calibrating();
     if (g.Mode == kGeometryFromWindow && window_.size() >= 69) {
@@ -239,13 +239,13 @@ void ScriptedScanner::AnswerGeometry(FakeReply &reply)
 
 SCANNER_LOOP uint8_t ScriptedScanner::NextTag()
 {
-    if (spec_.Tags == kTagsScript) {
-        const uint32_t length = std::clamp<uint32_t>(spec_.TagScriptLength, 1, kTagSlots);
-        return spec_.TagScript[tagIndex_++ % length];
+    if (script_.Tags == kTagsScript) {
+        const uint32_t length = std::clamp<uint32_t>(script_.TagScriptLength, 1, kTagSlots);
+        return script_.TagScript[tagIndex_++ % length];
     }
     /* The colour sensor lines lie gap lines apart: the segments of line j
      * come red first, green gap lines later, blue twice as late. */
-    const uint32_t gap = spec_.TagGap;
+    const uint32_t gap = script_.TagGap;
     while (tagLine_ < scanLines_ + 2 * gap) {
         const uint32_t j = tagLine_, phase = tagPhase_;
         if (++tagPhase_ == 3) {
@@ -265,8 +265,8 @@ SCANNER_LOOP uint8_t ScriptedScanner::NextTag()
 SCANNER_LOOP void ScriptedScanner::AnswerImageData(const RecordedCommand &command, FakeReply &reply)
 {
     uint32_t limit = kReadBytesBound;
-    if (spec_.ReadLimit != 0 && spec_.ReadLimit < limit)
-        limit = spec_.ReadLimit;
+    if (script_.ReadLimit != 0 && script_.ReadLimit < limit)
+        limit = script_.ReadLimit;
     const uint32_t count = std::min(command.Length, limit);
     reply.Data.resize(count);
     /* A short pattern, then copies of it: cheap, and not the same on every
@@ -274,23 +274,23 @@ SCANNER_LOOP void ScriptedScanner::AnswerImageData(const RecordedCommand &comman
     const uint8_t salt = static_cast<uint8_t>(imageReads_++ * 29);
     const uint32_t pattern = std::min<uint32_t>(count, 251);
     for (uint32_t i = 0; i < pattern; ++i)
-        reply.Data[i] = static_cast<uint8_t>(spec_.Fill[i & 7] + (i >> 3) * 3 + salt);
+        reply.Data[i] = static_cast<uint8_t>(script_.Fill[i & 7] + (i >> 3) * 3 + salt);
     for (uint32_t done = pattern; done < count;) {
         const uint32_t step = std::min(done, count - done);
         std::memcpy(reply.Data.data() + done, reply.Data.data(), step);
         done += step;
     }
     const uint32_t segment = scanLineBytes_ / 3;
-    if (spec_.Tags != kTagsNone && !Calibrating() && segment > 0)
+    if (script_.Tags != kTagsNone && !Calibrating() && segment > 0)
         for (uint32_t at = 0; at < count; at += segment)
             reply.Data[at] = NextTag();
 }
 
 void ScriptedScanner::ApplyFault(FakeReply &reply)
 {
-    const int faults = std::min<int>(spec_.FaultCount, kFaultSlots);
+    const int faults = std::min<int>(script_.FaultCount, kFaultSlots);
     for (int i = 0; i < faults; ++i) {
-        const Fault &f = spec_.Faults[i];
+        const Fault &f = script_.Faults[i];
         if (f.Command != commands_)
             continue;
         reply.Status = f.Status;
@@ -312,15 +312,15 @@ void ScriptedScanner::ApplyFault(FakeReply &reply)
 /* Every process-wide value the driver keeps, as it is when the library has
  * just been loaded, so each session replays the same way. A scan left
  * running by the previous session is ended first. */
-void LoadFreshDriver(const SessionSpec &spec)
+void LoadFreshDriver(const SessionScript &script)
 {
     EndTransfer();
     Settings = {};
-    Settings.bfApplyInGamma = spec.ApplyInGamma & 1;
-    Settings.Image = static_cast<int8_t>(spec.ImageSetting);
+    Settings.bfApplyInGamma = script.ApplyInGamma & 1;
+    Settings.Image = static_cast<int8_t>(script.ImageSetting);
     for (int c = 0; c < 3; ++c)
-        Settings.Factor[c] = spec.Factor[c];
-    Settings.Calibrate = static_cast<int8_t>(spec.CalibrateSetting);
+        Settings.Factor[c] = script.Factor[c];
+    Settings.Calibrate = static_cast<int8_t>(script.CalibrateSetting);
     ScanState = {};
     TransferState = {};
     TransferState.SetupPending = 1;
@@ -363,8 +363,8 @@ const std::set<int16_t> kKnownResults = {SCANDRV_RESULTS(SCANDRV_RESULT_VALUE_)}
 
 class Application {
 public:
-    Application(const SessionSpec &spec, ScriptedScanner &scanner, SessionOutcome &outcome)
-        : spec_(spec), scanner_(scanner), out_(outcome)
+    Application(const SessionScript &script, ScriptedScanner &scanner, SessionOutcome &outcome)
+        : script_(script), scanner_(scanner), out_(outcome)
     {
     }
     void Run();
@@ -385,7 +385,7 @@ private:
     void LensAndLamps();
     void NullBlocks();
 
-    const SessionSpec &spec_;
+    const SessionScript &script_;
     ScriptedScanner &scanner_;
     SessionOutcome &out_;
     /* The scan the driver is delivering, as its start described it. */
@@ -426,7 +426,7 @@ void Application::Initialize()
 void Application::Defaults()
 {
     auto block = ZeroBlock<ScanAttributeBlock>();
-    block->wScanSource = spec_.DefaultSource;
+    block->wScanSource = script_.DefaultSource;
     vDefaultAttribute(block.get());
     Result("defaults", block->dwResult);
 }
@@ -438,19 +438,19 @@ void Application::Capability()
     std::unique_ptr<int32_t[]> contrast, brightness;
     std::unique_ptr<uint32_t[]> adjust;
     std::unique_ptr<uint16_t[]> resolutions, patterns;
-    if (spec_.CapLists & 0x01)
+    if (script_.CapLists & 0x01)
         block->lpContrastList = (contrast = std::make_unique<int32_t[]>(256)).get();
-    if (spec_.CapLists & 0x02)
+    if (script_.CapLists & 0x02)
         block->lpBrightnessList = (brightness = std::make_unique<int32_t[]>(256)).get();
-    if (spec_.CapLists & 0x04)
+    if (script_.CapLists & 0x04)
         block->lpAdjustList = (adjust = std::make_unique<uint32_t[]>(256)).get();
-    if (spec_.CapLists & 0x08)
+    if (script_.CapLists & 0x08)
         block->lpResolutionList = (resolutions = std::make_unique<uint16_t[]>(150)).get();
-    if (spec_.CapLists & 0x10)
+    if (script_.CapLists & 0x10)
         block->lpPatternList = (patterns = std::make_unique<uint16_t[]>(12)).get();
-    block->wSources = spec_.CapSources;
-    block->wFeatures = spec_.CapFeatures;
-    block->wDeviceSetting = spec_.CapSetting;
+    block->wSources = script_.CapSources;
+    block->wFeatures = script_.CapFeatures;
+    block->wDeviceSetting = script_.CapSetting;
     vScannerCapability(block.get());
     Result("capability", block->dwResult);
 }
@@ -466,7 +466,7 @@ uint32_t DeliveredLineBytes(const ScanAttributeBlock &block)
 
 void Application::Start(int k, const std::string &step)
 {
-    const ScanRequest &r = spec_.Scan[k];
+    const ScanRequest &r = script_.Scan[k];
     auto block = ZeroBlock<ScanAttributeBlock>();
     block->wImageType = r.ImageType;
     block->wScanSource = r.ScanSource;
@@ -536,7 +536,7 @@ void Application::Start(int k, const std::string &step)
 
 void Application::ReadImage(int k, const std::string &step)
 {
-    const ScanRequest &r = spec_.Scan[k];
+    const ScanRequest &r = script_.Scan[k];
     auto block = ZeroBlock<ImageDataBlock>();
     const int calls = std::min<int>(r.Calls, kRequestSlots);
     for (int i = 0; i < calls; ++i) {
@@ -622,18 +622,18 @@ void Application::PollPaper(const std::string &step)
 
 void Application::LensAndLamps()
 {
-    if (spec_.Order & kSelectLens) {
+    if (script_.Order & kSelectLens) {
         auto lens = ZeroBlock<LensBlock>();
-        lens->wLens = spec_.Lens;
+        lens->wLens = script_.Lens;
         vScannerMutiLens(lens.get());
         Result("lens", lens->dwResult);
     }
-    if (spec_.Order & kLampCalls) {
+    if (script_.Order & kLampCalls) {
         auto lamp = ZeroBlock<LampBlock>();
         vGetLampStatus(lamp.get());
         Result("lamp status", lamp->dwResult);
-        lamp->wLampState = spec_.LampState;
-        lamp->dwLampTimer = spec_.LampTimer;
+        lamp->wLampState = script_.LampState;
+        lamp->dwLampTimer = script_.LampTimer;
         vSetLampStatus(lamp.get());
         Result("lamp set", lamp->dwResult);
     }
@@ -656,44 +656,44 @@ void Application::NullBlocks()
 
 void Application::Run()
 {
-    if (spec_.Order & kNullBlocks)
+    if (script_.Order & kNullBlocks)
         NullBlocks();
-    if (spec_.Order & kStartBeforeInit)
+    if (script_.Order & kStartBeforeInit)
         Start(0, "start before initialize");
-    if (spec_.Order & kImageBeforeStart)
+    if (script_.Order & kImageBeforeStart)
         ReadImage(0, "image before start");
     Initialize();
     Defaults();
     Capability();
-    if (spec_.Order & kPaperPolls)
+    if (script_.Order & kPaperPolls)
         PollPaper("sensor poll");
     Start(0, "first start");
     ReadImage(0, "first scan");
-    if (spec_.Order & kPaperPolls)
+    if (script_.Order & kPaperPolls)
         PollPaper("sensor poll during the scan");
-    if (!(spec_.Order & kNoAbortBetween))
+    if (!(script_.Order & kNoAbortBetween))
         Abort("abort");
     LensAndLamps();
     Start(1, "second start");
     ReadImage(1, "second scan");
     Abort("final abort");
-    if (spec_.Order & kAbortTwice)
+    if (script_.Order & kAbortTwice)
         Abort("second abort");
 }
 
 } // namespace
 
-SessionSpec DecodeSession(const uint8_t *data, size_t size)
+SessionScript DecodeSession(const uint8_t *data, size_t size)
 {
-    SessionSpec spec;
+    SessionScript script;
     Reader reader(data, size);
-    VisitSession(reader, spec);
-    return spec;
+    VisitSession(reader, script);
+    return script;
 }
 
-std::vector<uint8_t> EncodeSession(const SessionSpec &spec)
+std::vector<uint8_t> EncodeSession(const SessionScript &script)
 {
-    SessionSpec copy = spec;
+    SessionScript copy = script;
     Writer writer;
     VisitSession(writer, copy);
     return writer.bytes;
@@ -702,11 +702,11 @@ std::vector<uint8_t> EncodeSession(const SessionSpec &spec)
 SessionOutcome RunSession(const uint8_t *data, size_t size)
 {
     SessionOutcome outcome;
-    const SessionSpec spec = DecodeSession(data, size);
-    LoadFreshDriver(spec);
+    const SessionScript script = DecodeSession(data, size);
+    LoadFreshDriver(script);
     fake::Reset();
     fake::SetDataOutLimit(kWindowListLength);
-    ScriptedScanner scanner(spec, outcome.Commands);
+    ScriptedScanner scanner(script, outcome.Commands);
     fake::SetResponder([&scanner](const RecordedCommand &command) { return scanner.Answer(command); });
     SetSleepHook(NoSleep);
     SetClockHook(FakeClock);
@@ -714,7 +714,7 @@ SessionOutcome RunSession(const uint8_t *data, size_t size)
     StopFailingAllocations();
     const int baseline = LiveAllocations();
 
-    Application application(spec, scanner, outcome);
+    Application application(script, scanner, outcome);
     application.Run();
 
     if (LiveAllocations() != baseline)

@@ -71,7 +71,7 @@ struct ScanRequest {
     uint16_t Request[kRequestSlots];
 };
 
-/* Bits of SessionSpec.Order: calls an application should not make, or not
+/* Bits of SessionScript.Order: calls an application should not make, or not
  * in this order. */
 constexpr uint8_t kImageBeforeStart = 0x01;
 constexpr uint8_t kAbortTwice = 0x02;
@@ -82,7 +82,7 @@ constexpr uint8_t kLampCalls = 0x20;
 constexpr uint8_t kPaperPolls = 0x40;
 constexpr uint8_t kNullBlocks = 0x80;
 
-struct SessionSpec {
+struct SessionScript {
     /* INQUIRY bytes 0, 2, 3, the revision text (32-35) and the model (36). */
     uint8_t InquiryType, InquiryVersion, InquiryFormat;
     uint8_t Revision[4];
@@ -118,7 +118,7 @@ struct SessionSpec {
 };
 
 /* Walks every field in layout order; io reads or writes each. */
-template <typename IO> void VisitSession(IO &io, SessionSpec &s)
+template <typename IO> void VisitSession(IO &io, SessionScript &s)
 {
     io.U8(s.InquiryType);
     io.U8(s.InquiryVersion);
@@ -193,8 +193,8 @@ template <typename IO> void VisitSession(IO &io, SessionSpec &s)
     }
 }
 
-SessionSpec DecodeSession(const uint8_t *data, size_t size);
-std::vector<uint8_t> EncodeSession(const SessionSpec &spec);
+SessionScript DecodeSession(const uint8_t *data, size_t size);
+std::vector<uint8_t> EncodeSession(const SessionScript &script);
 
 /* One command the scanner answered (REQUEST SENSE not counted). */
 struct CommandNote {

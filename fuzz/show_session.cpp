@@ -12,7 +12,7 @@
 
 using namespace fuzzsession;
 
-static void Show(const SessionSpec &s)
+static void Show(const SessionScript &s)
 {
     std::printf("inquiry %u/%u/%u model %u  settings gamma %u image %d calibrate %d factors %u %u %u\n",
                 s.InquiryType, s.InquiryVersion, s.InquiryFormat, s.Model, s.ApplyInGamma, s.ImageSetting,
