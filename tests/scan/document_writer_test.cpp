@@ -25,7 +25,7 @@
 namespace {
 
 struct SyntheticPage {
-    PageInfo Info;
+    ImageInfo Info;
     std::vector<uint8_t> Bytes;
 };
 
@@ -38,7 +38,7 @@ SyntheticPage MakePage(uint32_t width, uint32_t height, unsigned channels, unsig
 {
     SyntheticPage page;
     page.Info = {width, height, channels, depth, dpi};
-    size_t lineBytes = PageLineBytes(page.Info);
+    size_t lineBytes = LineBytes(page.Info);
     page.Bytes.assign(lineBytes * height, 0);
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t *line = &page.Bytes[y * lineBytes];
@@ -65,7 +65,7 @@ bool WritePage(DocumentWriter &writer, const SyntheticPage &page, std::string &e
 {
     if (!writer.BeginPage(page.Info, error))
         return false;
-    size_t lineBytes = PageLineBytes(page.Info);
+    size_t lineBytes = LineBytes(page.Info);
     for (uint32_t y = 0; y < page.Info.Height; y += 7) {
         uint32_t n = std::min<uint32_t>(7, page.Info.Height - y);
         if (!writer.WriteLines(&page.Bytes[y * lineBytes], n, error))
@@ -214,7 +214,7 @@ TEST(PdfDocument, RenderedPagesShowTheScannedPixels)
     ASSERT_FALSE(path.empty());
     const SyntheticPage *pages = MixedPages().data();
     for (int i = 0; i < 3; ++i) {
-        const PageInfo &p = pages[i].Info;
+        const ImageInfo &p = pages[i].Info;
         std::string out = path + "-" + std::to_string(i + 1);
         std::string command = "pdftoppm -f " + std::to_string(i + 1) + " -l " + std::to_string(i + 1) +
                               " -singlefile -r " + std::to_string(p.Resolution) + (p.Channels == 1 ? " -gray" : "") +
@@ -339,7 +339,7 @@ TEST(TiffDocument, OneDirectoryPerPageWithItsTagsAndPixels)
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE("page " + std::to_string(i + 1));
         ASSERT_TRUE(TIFFSetDirectory(tiff, static_cast<tdir_t>(i)));
-        const PageInfo &p = pages[i].Info;
+        const ImageInfo &p = pages[i].Info;
         uint32_t width = 0, height = 0, subfile = 0;
         uint16_t bits = 0, samples = 0, compression = 0, unit = 0, number = 0, total = 0;
         float xres = 0, yres = 0;
@@ -364,7 +364,7 @@ TEST(TiffDocument, OneDirectoryPerPageWithItsTagsAndPixels)
         EXPECT_EQ(subfile, static_cast<uint32_t>(FILETYPE_PAGE));
         EXPECT_EQ(number, i);
         std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tiff)));
-        ASSERT_EQ(line.size(), PageLineBytes(p));
+        ASSERT_EQ(line.size(), LineBytes(p));
         size_t differing = 0;
         for (uint32_t y = 0; y < height; ++y) {
             ASSERT_EQ(TIFFReadScanline(tiff, line.data(), y, 0), 1);

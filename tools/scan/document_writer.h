@@ -5,35 +5,17 @@
  * delivers them and ended; the file holds every ended page once the
  * document is finished. A page that fails half-way is abandoned and leaves
  * nothing behind, so a batch that stops at page k still gives a valid
- * document of pages 1 to k-1.
+ * document of pages 1 to k-1. Pages come as ImageWriter's lines do.
  */
 #ifndef SCAN_DOCUMENT_WRITER_H
 #define SCAN_DOCUMENT_WRITER_H
 
-#include <cstddef>
+#include "image_writer.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
-
-/* One page as the driver delivers it: colour pixel-interleaved red, green,
- * blue; 16-bit samples in the host's byte order; bilevel lines packed 8
- * pixels to a byte, the first pixel in the most significant bit, 1 black. */
-struct PageInfo {
-    uint32_t Width = 0;      /* pixels per line */
-    uint32_t Height = 0;     /* lines */
-    unsigned Channels = 1;   /* 1 grey or bilevel, 3 colour */
-    unsigned Depth = 8;      /* bits per sample: 1, 8 or 16 */
-    unsigned Resolution = 0; /* dots per inch, both directions */
-};
-
-/* Bytes of one delivered line. */
-inline size_t PageLineBytes(const PageInfo &page)
-{
-    if (page.Depth == 1)
-        return (static_cast<size_t>(page.Width) + 7) / 8;
-    return static_cast<size_t>(page.Width) * page.Channels * (page.Depth > 8 ? 2 : 1);
-}
 
 class DocumentWriter {
 public:
@@ -43,8 +25,8 @@ public:
     virtual bool Begin(FILE *file, std::string &error) = 0;
     /* Whether a page of this kind can go into the document; false with the
      * reason (checked before a scan starts, and again by BeginPage). */
-    virtual bool Accepts(const PageInfo &page, std::string &error) const = 0;
-    virtual bool BeginPage(const PageInfo &page, std::string &error) = 0;
+    virtual bool Accepts(const ImageInfo &page, std::string &error) const = 0;
+    virtual bool BeginPage(const ImageInfo &page, std::string &error) = 0;
     virtual bool WriteLines(const uint8_t *lines, uint32_t count, std::string &error) = 0;
     /* Adds the page once all its lines are written. */
     virtual bool EndPage(std::string &error) = 0;

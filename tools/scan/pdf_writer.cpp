@@ -110,7 +110,7 @@ public:
         return Check(error, "cannot start the PDF document");
     }
 
-    bool Accepts(const PageInfo &page, std::string &error) const override
+    bool Accepts(const ImageInfo &page, std::string &error) const override
     {
         if (page.Depth != 1 && page.Depth != 8) {
             error = "a PDF page holds 1 or 8 bits per sample, not " + std::to_string(page.Depth) +
@@ -132,13 +132,13 @@ public:
         return true;
     }
 
-    bool BeginPage(const PageInfo &page, std::string &error) override
+    bool BeginPage(const ImageInfo &page, std::string &error) override
     {
         if (!Accepts(page, error))
             return false;
         Page = page;
         Lines.clear();
-        Lines.reserve(PageLineBytes(page) * page.Height);
+        Lines.reserve(LineBytes(page) * page.Height);
         Written = 0;
         InPage = true;
         return true;
@@ -150,7 +150,7 @@ public:
             error = "more lines than the page holds";
             return false;
         }
-        Lines.insert(Lines.end(), lines, lines + PageLineBytes(Page) * count);
+        Lines.insert(Lines.end(), lines, lines + LineBytes(Page) * count);
         Written += count;
         return true;
     }
@@ -257,7 +257,7 @@ private:
         HPDF_Image image = nullptr;
         if (Page.Depth == 1) {
             image = HPDF_Image_LoadRaw1BitImageFromMem(Pdf, Lines.data(), Page.Width, Page.Height,
-                                                       static_cast<HPDF_UINT>(PageLineBytes(Page)), HPDF_FALSE,
+                                                       static_cast<HPDF_UINT>(LineBytes(Page)), HPDF_FALSE,
                                                        HPDF_TRUE);
         } else if (JpegQuality > 0) {
             unsigned long size = 0;
@@ -285,7 +285,7 @@ private:
     FILE *File = nullptr;
     HPDF_Doc Pdf = nullptr;
     HPDF_STATUS ErrorCode = 0, ErrorDetail = 0; /* the first libharu error since the last check */
-    PageInfo Page;
+    ImageInfo Page;
     bool InPage = false;
     std::vector<uint8_t> Lines; /* the page being scanned */
     uint32_t Written = 0;       /* its lines so far */

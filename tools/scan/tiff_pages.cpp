@@ -68,7 +68,7 @@ public:
         return true;
     }
 
-    bool Accepts(const PageInfo &page, std::string &error) const override
+    bool Accepts(const ImageInfo &page, std::string &error) const override
     {
         bool depthOk = page.Depth == 1 ? page.Channels == 1 : page.Depth == 8 || page.Depth == 16;
         if (!depthOk || (page.Channels != 1 && page.Channels != 3) || page.Width == 0 || page.Height == 0 ||
@@ -79,13 +79,13 @@ public:
         return true;
     }
 
-    bool BeginPage(const PageInfo &page, std::string &error) override
+    bool BeginPage(const ImageInfo &page, std::string &error) override
     {
         if (!Accepts(page, error))
             return false;
         Page = page;
         Lines.clear();
-        Lines.reserve(PageLineBytes(page) * page.Height);
+        Lines.reserve(LineBytes(page) * page.Height);
         Written = 0;
         InPage = true;
         return true;
@@ -97,7 +97,7 @@ public:
             error = "more lines than the page holds";
             return false;
         }
-        Lines.insert(Lines.end(), lines, lines + PageLineBytes(Page) * count);
+        Lines.insert(Lines.end(), lines, lines + LineBytes(Page) * count);
         Written += count;
         return true;
     }
@@ -168,7 +168,7 @@ private:
     {
         LastError.clear();
         errno = 0;
-        const PageInfo &p = Page;
+        const ImageInfo &p = Page;
         bool ok = TIFFSetField(Tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) &&
                   TIFFSetField(Tiff, TIFFTAG_IMAGEWIDTH, p.Width) &&
                   TIFFSetField(Tiff, TIFFTAG_IMAGELENGTH, p.Height) &&
@@ -193,7 +193,7 @@ private:
                  TIFFSetField(Tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
         }
         ok = ok && TIFFSetField(Tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(Tiff, 0));
-        size_t lineBytes = PageLineBytes(p);
+        size_t lineBytes = LineBytes(p);
         std::vector<uint8_t> row(lineBytes);
         for (uint32_t y = 0; ok && y < p.Height; ++y) {
             /* The encoders may work in the row they are given: hand them a copy. */
@@ -206,7 +206,7 @@ private:
 
     TIFF *Tiff = nullptr;
     std::string LastError;      /* the first libtiff error since it was cleared */
-    PageInfo Page;
+    ImageInfo Page;
     bool InPage = false;
     std::vector<uint8_t> Lines; /* the page being scanned */
     uint32_t Written = 0;       /* its lines so far */
