@@ -167,16 +167,21 @@ public:
         std::vector<uint8_t>().swap(Lines);
         if (image == nullptr)
             return false;
+        /* From here a failure leaves half a page in the document. */
         HPDF_Page page = HPDF_AddPage(Pdf);
-        if (page == nullptr)
+        if (page == nullptr) {
+            Broken = true;
             return Check(error, "cannot add a PDF page");
+        }
         HPDF_REAL width = static_cast<HPDF_REAL>(Points(Page.Width, Page.Resolution));
         HPDF_REAL height = static_cast<HPDF_REAL>(Points(Page.Height, Page.Resolution));
         HPDF_Page_SetWidth(page, width);
         HPDF_Page_SetHeight(page, height);
         HPDF_Page_DrawImage(page, image, 0, 0, width, height);
-        if (!Check(error, "cannot add a PDF page"))
+        if (!Check(error, "cannot add a PDF page")) {
+            Broken = true;
             return false;
+        }
         ++Ended;
         return true;
     }
@@ -189,6 +194,10 @@ public:
 
     bool Finish(std::string &error) override
     {
+        if (Broken) {
+            error = "the PDF document cannot be completed after a page failed to go in";
+            return false;
+        }
         if (Ended == 0) {
             error = "the PDF document has no page";
             return false;
@@ -290,6 +299,7 @@ private:
     std::vector<uint8_t> Lines; /* the page being scanned */
     uint32_t Written = 0;       /* its lines so far */
     unsigned Ended = 0;
+    bool Broken = false;        /* a page went in half: the document cannot be completed */
 };
 
 } // namespace

@@ -114,6 +114,8 @@ public:
         std::vector<uint8_t>().swap(Lines);
         if (ok)
             ++Ended;
+        else
+            Broken = true; /* part of the page may be in the file */
         return ok;
     }
 
@@ -125,6 +127,10 @@ public:
 
     bool Finish(std::string &error) override
     {
+        if (Broken) {
+            error = "the TIFF document cannot be completed after a failed write";
+            return false;
+        }
         if (Ended == 0) {
             error = "the TIFF document has no page";
             return false;
@@ -211,6 +217,7 @@ private:
     std::vector<uint8_t> Lines; /* the page being scanned */
     uint32_t Written = 0;       /* its lines so far */
     unsigned Ended = 0;
+    bool Broken = false;        /* a write failed: the file is not a document */
 };
 
 } // namespace
