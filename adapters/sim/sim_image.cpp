@@ -98,7 +98,9 @@ SimSenseCode ParseWindow(const SimModel &model, const uint8_t *list, SimWindow &
         return kBadCombination;
 
     const SimArea &area = lens.Areas[w.Source];
-    int64_t top = w.Raw ? -kReferenceAreaLines : 0;
+    int64_t reach = std::max<int64_t>(kReferenceAreaLines,
+                                      int64_t{kReferenceAreaLines} * lens.BaseResolution / kReferenceAreaDpi);
+    int64_t top = w.Raw ? -reach : 0;
     if (w.Width == 0 || w.Length == 0 || w.X < 0 || static_cast<int64_t>(w.X) + w.Width > area.WidthPixels ||
         w.Y < top || static_cast<int64_t>(w.Y) + w.Length > area.LengthPixels)
         return kInvalidField;

@@ -224,14 +224,13 @@ PageOutcome ScanPage(const PageJob &job)
     };
     if (image.Width == 0 || image.Height == 0)
         return fail("the scan area holds no whole pixel at " + std::to_string(image.Resolution) + " dpi");
-    /* Bilevel lines the scanner makes itself come at the resolution of its
-     * scan window, which is not always the one asked for, and the driver
-     * cannot rescale bits: such an image would be stretched and cut short. */
+    /* The image is written with the line size the area gives; a driver that
+     * reports bilevel lines of another size would have them stretched and
+     * cut short, so such a scan is refused rather than written wrong. */
     if (image.Depth == 1 && LineBytes(image) != block.wWidth)
-        return fail("at " + std::to_string(image.Resolution) + " dpi this scanner makes bilevel lines of " +
-                    std::to_string(block.wWidth * 8u) + " pixels where the area holds " + std::to_string(image.Width) +
-                    ": choose a resolution it scans bilevel images at (such as 250, 500 or 1000 dpi), "
-                    "or --mode Gray");
+        return fail("the driver delivers bilevel lines of " + std::to_string(block.wWidth) + " bytes where the area holds " +
+                    std::to_string(image.Width) + " pixels at " + std::to_string(image.Resolution) +
+                    " dpi; try --mode Gray");
     if (job.Options.Verbose)
         std::fprintf(stderr, "scan: %s%u x %u pixels, %s, %u bit%s per sample, %u dpi, into %s (%s)\n",
                      job.Prefix.c_str(), image.Width, image.Height,
