@@ -32,7 +32,7 @@ protected:
         InitBlock init = {};
         init.wAttachParam1 = 2;
         vInitializeScanner(&init);
-        ASSERT_EQ(init.dwResult, 1u);
+        ASSERT_EQ(uint32_t{init.dwResult}, 1u); /* a copy: the block is packed */
     }
     void TearDown() override
     {
