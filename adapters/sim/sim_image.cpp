@@ -258,7 +258,9 @@ void RenderLine(SimScan &scan, uint32_t line, unsigned rowMask)
     bool lit = !in.Dark;
     uint32_t pixels = scan.Geometry.Pixels;
     for (uint32_t i = 0; i < pixels; ++i) {
-        SimRgb colour = aboveGlass ? SimRgb{fixed, fixed, fixed} : DocumentColor(*in.Document, scan.DocumentX[i], y);
+        SimRgb colour = aboveGlass       ? SimRgb{fixed, fixed, fixed}
+                        : in.FeederPage ? FeederPageColor(*in.Document, in.FeederPage, scan.DocumentX[i], y)
+                                        : DocumentColor(*in.Document, scan.DocumentX[i], y);
         const uint8_t reflectance[3] = {colour.R, colour.G, colour.B};
         uint32_t site = scan.Site[i];
         for (unsigned row = 0; row < 3; ++row) {

@@ -71,7 +71,7 @@ TEST(ScanCommandLine, AnUnknownExtensionNeedsAFormat)
     TempDir dir;
     CommandResult r = RunCommand(kScan, {"-o", dir.File("scan.bmp")});
     EXPECT_EQ(r.Status, 2);
-    EXPECT_TRUE(Contains(r.Err, "use --format pnm, png or tiff")) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "use --format pnm, png, tiff or pdf")) << r.Err;
 }
 
 TEST(ScanCommandLine, HelpAndVersion)
