@@ -149,10 +149,8 @@ static void FreeCalibrationBuffers()
     CalibrationState.WhiteBuffer = nullptr;
 }
 
-/* Computes the offset and gain word of every pixel of every channel into
- * the first slot of the dark and the white buffer. One scratch area of
- * 64 + 64 words serves all pixels. False when it cannot be had. */
-static bool ComputeShadingData()
+/* One scratch area of 64 + 64 words serves all pixels. */
+bool ComputeShadingData()
 {
     const CalibrationStateRecord &cal = CalibrationState;
     uint32_t scratchWords = cal.DarkLines + cal.WhiteLines;

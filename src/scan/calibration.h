@@ -51,6 +51,11 @@ uint32_t CalibrateIfNeeded(ScanAttributeBlock *block);
 /* The white pass, the dark pass, the tables, the scan window again. */
 void RunShadingCalibration(ScanAttributeBlock *block);
 
+/* Computes the offset and gain word of every pixel of every channel of the
+ * passes in WhiteBuffer and DarkBuffer into the first slot of the dark and
+ * the white buffer. False when its scratch area cannot be had. */
+bool ComputeShadingData();
+
 /* The mean of the samples within 5 % of their median (sorts them). */
 uint32_t RobustMean(uint32_t count, uint16_t *samples);
 /* Offset and gain words of one pixel of one channel. */
