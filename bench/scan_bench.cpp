@@ -173,13 +173,32 @@ void DirectTransfer(benchmark::State &state)
 
 /* Peak driver memory of a colour scan 5100 pixels wide at 2000 dpi (lens 1
  * of the two-lens model, whose flatbed is long enough for 20,000 lines),
- * over the whole scan and over the image transfer alone. */
+ * over the whole scan and over the image transfer alone. The virtual
+ * scanner refuses lens 1's calibration window (its white strip lies further
+ * above the glass than the windows it takes), so a small scan through lens 0
+ * calibrates first and the lens 1 scans keep those tables. */
 void PeakMemory(benchmark::State &state)
 {
     const uint32_t lines = static_cast<uint32_t>(state.range(0));
-    if (!Attach(2, 1)) {
+    if (!Attach(2, 0)) {
         state.SkipWithError("no scanner");
         return;
+    }
+    {
+        std::vector<uint8_t> small = MakeBuffer(size_t{kRequestLines} * 3 * 600);
+        ScanAttributeBlock block = ColorScan(600, 1000, 1000);
+        vScannerStartScan(&block);
+        if ((block.dwResult & 0xFFFF) != SD_OK || ReadImage(small, 0) != block.wLength) {
+            state.SkipWithError("the calibrating scan failed");
+            return;
+        }
+        LensBlock select = {};
+        select.wLens = 1;
+        vScannerMutiLens(&select);
+        if ((select.dwResult & 0xFFFF) != SD_OK) {
+            state.SkipWithError("no lens 1");
+            return;
+        }
     }
     std::vector<uint8_t> buffer;
     uint64_t peak = 0, transferPeak = 0, bytes = 0;
