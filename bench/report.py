@@ -39,13 +39,15 @@ def main(path):
     for name, b in rows.items():
         if name.startswith("memcpy/lines/") and "error" not in b:
             memcpy[int(b["line_bytes"])] = b["bytes_per_second"]
-    print(f"{'benchmark':58} {'time':>11} {'throughput':>12} {'x memcpy':>9}  counters")
+    print(f"{'benchmark':58} {'wall time':>11} {'cpu time':>11} {'throughput':>12} {'x memcpy':>9}  counters")
+    print("(medians; throughput is delivered bytes per CPU second; x memcpy: beside memcpy on lines of the same size)")
     for name in order:
         b = rows[name]
         if "error" in b:
             print(f"{name:58} ERROR: {b['error']}")
             continue
         t = b["real_time"] * scale[b.get("time_unit", "ns")]
+        c = b["cpu_time"] * scale[b.get("time_unit", "ns")]
         bps = b.get("bytes_per_second", 0)
         line = int(b.get("line_bytes", 0))
         ratio = f"{bps / memcpy[line]:9.3f}" if line in memcpy and bps else f"{'':9}"
@@ -54,7 +56,7 @@ def main(path):
             if isinstance(v, (int, float)) and k not in SKIP and k not in
             ("real_time", "cpu_time", "iterations", "repetitions", "repetition_index", "threads",
              "family_index", "per_family_instance_index", "items_per_second"))
-        print(f"{name:58} {duration(t)} {rate(bps) if bps else '':>12} {ratio}  {extra}")
+        print(f"{name:58} {duration(t)} {duration(c)} {rate(bps) if bps else '':>12} {ratio}  {extra}")
 
 
 if __name__ == "__main__":
