@@ -19,7 +19,7 @@ def duration(ns):
     return f"{ns:8.1f} ns"
 
 
-def main(path):
+def main(path, markdown=False):
     data = json.load(open(path))
     rows = {}
     order = []
@@ -39,12 +39,16 @@ def main(path):
     for name, b in rows.items():
         if name.startswith("memcpy/lines/") and "error" not in b:
             memcpy[int(b["line_bytes"])] = b["bytes_per_second"]
-    print(f"{'benchmark':58} {'wall time':>11} {'cpu time':>11} {'throughput':>12} {'x memcpy':>9}  counters")
-    print("(medians; throughput is delivered bytes per CPU second; x memcpy: beside memcpy on lines of the same size)")
+    if markdown:
+        print("| benchmark | wall time | CPU time | throughput | x memcpy | counters |")
+        print("|---|---:|---:|---:|---:|---|")
+    else:
+        print(f"{'benchmark':58} {'wall time':>11} {'cpu time':>11} {'throughput':>12} {'x memcpy':>9}  counters")
+        print("(medians; throughput is delivered bytes per CPU second; x memcpy: beside memcpy on lines of the same size)")
     for name in order:
         b = rows[name]
         if "error" in b:
-            print(f"{name:58} ERROR: {b['error']}")
+            print(f"| {name} | error: {b['error']} | | | | |" if markdown else f"{name:58} ERROR: {b['error']}")
             continue
         t = b["real_time"] * scale[b.get("time_unit", "ns")]
         c = b["cpu_time"] * scale[b.get("time_unit", "ns")]
@@ -56,8 +60,12 @@ def main(path):
             if isinstance(v, (int, float)) and k not in SKIP and k not in
             ("real_time", "cpu_time", "iterations", "repetitions", "repetition_index", "threads",
              "family_index", "per_family_instance_index", "items_per_second"))
-        print(f"{name:58} {duration(t)} {duration(c)} {rate(bps) if bps else '':>12} {ratio}  {extra}")
+        if markdown:
+            print(f"| {name} | {duration(t).strip()} | {duration(c).strip()} | {rate(bps).strip() if bps else ''} "
+                  f"| {ratio.strip()} | {extra} |")
+        else:
+            print(f"{name:58} {duration(t)} {duration(c)} {rate(bps) if bps else '':>12} {ratio}  {extra}")
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], "--markdown" in sys.argv[2:])
