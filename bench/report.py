@@ -56,7 +56,7 @@ def main(path, markdown=False):
         line = int(b.get("line_bytes", 0))
         ratio = f"{bps / memcpy[line]:9.3f}" if line in memcpy and bps else f"{'':9}"
         extra = "  ".join(
-            f"{k}={v:.4g}" for k, v in b.items()
+            f"{k}={v:.7g}" for k, v in b.items()
             if isinstance(v, (int, float)) and k not in SKIP and k not in
             ("real_time", "cpu_time", "iterations", "repetitions", "repetition_index", "threads",
              "family_index", "per_family_instance_index", "items_per_second"))
