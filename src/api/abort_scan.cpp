@@ -10,8 +10,11 @@
 
 extern "C" SCANDRV_API void SCANDRV_CALL vScannerAbortScan(ParamBlock *block)
 {
+    /* Like every export, a call without a block is ignored: a stray null
+     * must not stop a scan the application is still reading. */
+    if (!block)
+        return;
     ResultCode result = ReadImageData(nullptr, 0);
     EndTransfer();
-    if (block)
-        StoreCommandResult(block, result);
+    StoreCommandResult(block, result);
 }

@@ -44,6 +44,12 @@ static ResultCode ReadDirect(uint32_t &delivered)
         delivered += t.RawAvailable;
         t.OutCursor += t.RawAvailable * t.DeliverLineBytes;
     }
+    /* The scanner has sent all it announced, yet lines are owed (a READ
+     * that failed took its lines with it): the image has ended early, as if
+     * the scanner had said so. Without the mark every later call would
+     * deliver nothing and still report lines to come. */
+    if (delivered < t.CallLines && t.ReportedLines == 0)
+        ScanState.EndOfData = 1;
     t.RawAvailable = 0;
     return SD_OK;
 }

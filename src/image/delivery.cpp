@@ -134,9 +134,17 @@ ResultCode DeliverBufferedLines(uint32_t &delivered)
     while (delivered < t.CallLines) {
         if (t.RawAvailable == 0) {
             /* Once the scanner has nothing more to send, the call ends with
-             * the lines it has rather than wait for lines that will not come. */
-            if (t.ReportedLines == 0 || ScanState.EndOfData)
+             * the lines it has rather than wait for lines that will not come.
+             * A scanner that sent every line it announced yet left the image
+             * short (segments without a colour tag, colour lines that never
+             * pair up) has ended it early just the same: without the mark,
+             * every later call would deliver nothing and still report lines
+             * to come, and a caller reading to the end would never get there.
+             * With it, later calls count the missing lines down to 0. */
+            if (t.ReportedLines == 0 || ScanState.EndOfData) {
+                ScanState.EndOfData = 1;
                 break;
+            }
             ResultCode result = ReadRawLines();
             if (result != SD_OK)
                 return result;

@@ -42,6 +42,10 @@ ResultCode ReadRawLinesInto(uint8_t *destination, uint32_t lines)
         t.ReportedLines = 0;
         ScanState.EndOfData = 1;
     } else if (result != SD_OK) {
+        /* Nothing usable arrived: no line may be taken from the raw area, or
+         * the next call would read lines that were never stored there (past
+         * its end, when the cursor stands at the last consumed line). */
+        t.RawAvailable = 0;
         return result;
     }
     if (ScanState.ReverseX)

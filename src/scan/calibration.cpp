@@ -88,7 +88,7 @@ static ResultCode SetCalibrationLamp(uint8_t control)
     return TestUnitReady(10);
 }
 
-static bool ReadCalibrationGeometry(ScanAttributeBlock *block)
+static bool ReadCalibrationGeometry(ScanAttributeBlock *block, Pass pass)
 {
     uint8_t geometry[kImageGeometryPageLength];
     ResultCode result = ReadImageGeometry(geometry);
@@ -96,15 +96,23 @@ static bool ReadCalibrationGeometry(ScanAttributeBlock *block)
     if (result != SD_OK)
         return false;
     CalibrationStateRecord &cal = CalibrationState;
+    const uint32_t lineBytes = ReadBigEndian32(geometry + 4);
+    /* Both passes are walked with one line length, and the white buffer was
+     * sized with the white pass's: a dark pass whose lines are longer would
+     * be read past the end of the white lines. */
+    if (pass == kDarkPass && lineBytes != cal.CalLineBytes) {
+        StoreCommandResult(block, SD_ERR_PARAMETER_VALUE);
+        return false;
+    }
     cal.CalLinePixels = ScanState.MaxWidthPixels;
-    cal.CalLineBytes = ReadBigEndian32(geometry + 4);
+    cal.CalLineBytes = lineBytes;
     /* The computation needs every line to hold a 16-bit sample per pixel and
      * channel, and a pass must fit one READ. A scanner that reports anything
      * else cannot be calibrated; say so rather than read past the lines. */
     uint32_t channels = cal.CalibrateColor ? 3 : 1;
     uint64_t needed = uint64_t{2} * channels * cal.CalLinePixels;
-    uint64_t pass = uint64_t{kPassLines} * cal.CalLineBytes;
-    if (cal.CalLineBytes < needed || pass > kMaxReadLength) {
+    uint64_t passBytes = uint64_t{kPassLines} * cal.CalLineBytes;
+    if (cal.CalLineBytes < needed || passBytes > kMaxReadLength) {
         StoreCommandResult(block, SD_ERR_PARAMETER_VALUE);
         return false;
     }
@@ -299,7 +307,7 @@ static void RunCalibrationPasses(ScanAttributeBlock *block)
     uint8_t control = WithSourceLamp(LampStatus.Bytes[0] & ~kLampDark, altSource);
     result = SetCalibrationLamp(control);
     StoreCommandResult(block, result);
-    if (result != SD_OK || !ReadCalibrationGeometry(block) ||
+    if (result != SD_OK || !ReadCalibrationGeometry(block, kWhitePass) ||
         !AllocCalibrationBuffer(block, kWhitePass) || !ReadCalibrationLines(block, kWhitePass))
         return;
 
@@ -311,7 +319,7 @@ static void RunCalibrationPasses(ScanAttributeBlock *block)
     control = WithSourceLamp(LampStatus.Bytes[0] | kLampDark, !altSource);
     result = SetCalibrationLamp(control);
     StoreCommandResult(block, result);
-    if (result != SD_OK || !ReadCalibrationGeometry(block) ||
+    if (result != SD_OK || !ReadCalibrationGeometry(block, kDarkPass) ||
         !AllocCalibrationBuffer(block, kDarkPass) || !ReadCalibrationLines(block, kDarkPass))
         return;
     /* Back to the lamp the scan uses; the dark bit stays. */

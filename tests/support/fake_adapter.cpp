@@ -4,6 +4,8 @@
  */
 #include "fake_adapter.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -15,6 +17,7 @@ std::deque<FakeReply> Replies;
 std::function<FakeReply(const RecordedCommand &)> Responder;
 bool SensePending = false;
 FakeReply PendingSense;
+size_t DataOutLimit = SIZE_MAX;
 int Attaches = 0;
 AttachRecord Attached = {0, 0, 0, 0};
 
@@ -30,8 +33,14 @@ void Reset()
     Replies.clear();
     Responder = nullptr;
     SensePending = false;
+    DataOutLimit = SIZE_MAX;
     Attaches = 0;
     Attached = {0, 0, 0, 0};
+}
+
+void SetDataOutLimit(size_t bytes)
+{
+    DataOutLimit = bytes;
 }
 
 void Queue(const FakeReply &reply)
@@ -139,7 +148,7 @@ extern "C" uint32_t BusLinkExecute(CommandRecord *command, TransferRecord *dataI
         recorded.Direction = 2;
         recorded.Length = dataOut->dwCount;
         const uint8_t *out = static_cast<const uint8_t *>(dataOut->lpBuffer);
-        recorded.DataOut.assign(out, out + dataOut->dwCount);
+        recorded.DataOut.assign(out, out + std::min<size_t>(dataOut->dwCount, DataOutLimit));
     }
     Recorded.push_back(recorded);
 

@@ -33,8 +33,13 @@ struct FakeReply {
 
 namespace fake {
 
-/* Forgets commands, queued replies, pending sense and the responder. */
+/* Forgets commands, queued replies, pending sense and the responder, and
+ * records data out in full again. */
 void Reset();
+/* Records at most this many bytes of each command's data out (the rest is
+ * dropped from the record, not from the command). A fuzzer that runs
+ * millions of scans keeps the window list and skips copying gamma tables. */
+void SetDataOutLimit(size_t bytes);
 /* Replies in order of arrival; REQUEST SENSE for a pending check condition
  * is answered from the sense and does not take a queued reply. */
 void Queue(const FakeReply &reply);

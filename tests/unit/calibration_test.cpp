@@ -462,4 +462,22 @@ TEST_F(Calibration, InconsistentLineLengthIsRefused)
     EXPECT_EQ(fake::Trace().back(), "28:80") << "no lines are read";
 }
 
+TEST_F(Calibration, DarkPassWithLongerLinesThanTheWhitePassIsRefused)
+{
+    /* Both passes are walked with one line length; the white buffer holds
+     * lines of the white pass's length only. */
+    int geometries = 0;
+    int live = LiveAllocations();
+    fake::SetResponder([&](const RecordedCommand &c) {
+        FakeReply reply = Answer(c);
+        if (c.Opcode() == 0x28 && c.Cdb[2] == 0x80 && geometries++ == 1)
+            reply.Data[6] += 1; /* 256 bytes longer */
+        return reply;
+    });
+    EXPECT_EQ(Calibrate(), static_cast<uint32_t>(static_cast<uint16_t>(SD_ERR_PARAMETER_VALUE)));
+    EXPECT_EQ(fake::Trace().back(), "28:80") << "no dark lines are read";
+    EXPECT_TRUE(Sends(0x01).empty());
+    EXPECT_EQ(LiveAllocations(), live);
+}
+
 } // namespace

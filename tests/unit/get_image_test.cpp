@@ -386,6 +386,47 @@ TEST_F(GetImage, FailingReadKeepsTheCountsAndTheScan)
     scanner.Hook = nullptr;
 }
 
+TEST_F(GetImage, ReadingOnAfterAFailedReadComesToAnEnd)
+{
+    /* The failed READ takes its lines off the scanner's count, so the image
+     * comes out short; reading on must still reach the end (the rest is
+     * reported missing), in direct and in buffered transfer alike. */
+    for (uint16_t resolution : {uint16_t{250}, uint16_t{300}}) {
+        fake::Reset();
+        scanner.Install();
+        block.wResolution = resolution;
+        Start();
+        int reads = 0;
+        scanner.Hook = [&](const RecordedCommand &c, FakeReply &reply) {
+            if (c.Opcode() == 0x28 && c.Cdb[2] == 0 && c.Length > 0 && ++reads == 2)
+                reply = fake::CheckCondition(0x4B, 0x00);
+        };
+        bool failed = false;
+        uint32_t remain = block.wLength;
+        for (int call = 0; call < 200 && remain > 0; ++call) {
+            std::vector<uint8_t> buffer(size_t{10} * LineBytes());
+            ImageDataBlock read = {};
+            read.lpImageBuffer = buffer.data();
+            read.dwRequestLines = 10;
+            read.dwRemainLines = remain;
+            vScannerGetImage(&read);
+            if (read.dwResult != 1) {
+                EXPECT_EQ(uint32_t{read.dwResult}, 0xFDA6u);
+                failed = true;
+                continue;
+            }
+            EXPECT_LE(uint32_t{read.dwRemainLines}, remain) << "call " << call;
+            remain = read.dwRemainLines;
+        }
+        EXPECT_TRUE(failed) << resolution << " dpi";
+        EXPECT_EQ(remain, 0u) << resolution << " dpi";
+        ParamBlock abort = {};
+        vScannerAbortScan(&abort);
+        EXPECT_EQ(LiveAllocations(), 0);
+        scanner.Hook = nullptr;
+    }
+}
+
 TEST_F(GetImage, TransferBufferThatCannotBeHad)
 {
     block.wResolution = 300;
