@@ -11,9 +11,9 @@ pe_objdump() {
   esac
 }
 
-# pe_format FILE: pei-i386 or pei-x86-64 (any objdump of the pair can tell).
+# pe_format FILE: pei-i386 or pei-x86-64 (the 64-bit objdump reads both).
 pe_format() {
-  "${OBJDUMP:-i686-w64-mingw32-objdump}" -f "$1" 2>/dev/null | sed -n 's/.*file format //p'
+  "${OBJDUMP64:-x86_64-w64-mingw32-objdump}" -f "$1" 2>/dev/null | sed -n 's/.*file format //p'
 }
 
 # pe_exports FILE: "ordinal name" lines, "ordinal <none>" for an entry
@@ -47,7 +47,7 @@ pe_imports() {
     /DLL Name:/ { dll = $3; next }
     /Hint\/Ord Member-Name/ { members = 1; next }
     members && /^[[:space:]]*$/ { members = 0; next }
-    members { print dll, $2, ($3 == "" ? "<none>" : $3) }'
+    members { print dll, $2 + 0, ($3 == "" ? "<none>" : $3) }'
 }
 
 # pe_is_system_dll NAME: true for the Windows DLLs every installation has.
