@@ -110,6 +110,20 @@ std::string Hex(const std::vector<uint8_t> &bytes)
     return text;
 }
 
+std::vector<std::string> Trace(const std::vector<RecordedCommand> &commands)
+{
+    std::vector<std::string> trace;
+    char text[16];
+    for (const RecordedCommand &c : commands) {
+        if (c.Opcode() == 0x28 || c.Opcode() == 0x2A)
+            std::snprintf(text, sizeof text, "%02X:%02X", c.Opcode(), c.Cdb[2]);
+        else
+            std::snprintf(text, sizeof text, "%02X", c.Opcode());
+        trace.push_back(text);
+    }
+    return trace;
+}
+
 } // namespace fake
 
 extern "C" uint32_t BusLinkExecute(CommandRecord *command, TransferRecord *dataIn,

@@ -55,6 +55,9 @@ FakeReply CheckCondition(uint8_t asc, uint8_t ascq, uint32_t information = 0);
 
 std::string Hex(const std::vector<uint8_t> &bytes);
 
+/* Each command as "op:type" for READ and SEND (e.g. "28:81") or "op". */
+std::vector<std::string> Trace(const std::vector<RecordedCommand> &commands = Commands());
+
 } // namespace fake
 
 #endif

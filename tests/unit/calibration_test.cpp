@@ -212,20 +212,6 @@ protected:
         return table;
     }
 
-    /* "op:type" of each command sent, e.g. "28:81" or "24". */
-    static std::vector<std::string> Trace()
-    {
-        std::vector<std::string> trace;
-        char text[16];
-        for (const RecordedCommand &c : fake::Commands()) {
-            if (c.Opcode() == 0x28 || c.Opcode() == 0x2A)
-                std::snprintf(text, sizeof text, "%02X:%02X", c.Opcode(), c.Cdb[2]);
-            else
-                std::snprintf(text, sizeof text, "%02X", c.Opcode());
-            trace.push_back(text);
-        }
-        return trace;
-    }
     static std::vector<RecordedCommand> Sends(uint8_t type, uint32_t length = 0)
     {
         std::vector<RecordedCommand> sends;
@@ -256,7 +242,7 @@ TEST_F(Calibration, GreyFlatbedRunsBothPassesInOrder)
         "2A:81", "00",                             /* lamp back */
         "2A:01", "2A:01",                          /* offset and gain tables */
         "28:81", "24"};                            /* lamp page, the scan's window */
-    EXPECT_EQ(Trace(), expected);
+    EXPECT_EQ(fake::Trace(), expected);
 
     std::vector<RecordedCommand> tables = Sends(0x01);
     ASSERT_EQ(tables.size(), 2u);
@@ -360,7 +346,7 @@ TEST_F(Calibration, ValidCalibrationIsKeptUnlessTheSettingsInsist)
     lampPage[0] = 0x21;
     Settings.Factor[2] = 400;
     ASSERT_EQ(Calibrate(), 1u);
-    EXPECT_EQ(Trace(), std::vector<std::string>{"28:81"});
+    EXPECT_EQ(fake::Trace(), std::vector<std::string>{"28:81"});
     EXPECT_EQ(CalibrationState.ChannelFactor[2], 400) << "factors are refreshed anyway";
 
     fake::Reset();
@@ -435,7 +421,7 @@ TEST_F(Calibration, CommandFailuresStopWithTheirCodeExceptTheTables)
         });
         uint32_t result = Calibrate();
         EXPECT_EQ(LiveAllocations(), live) << "k=" << k;
-        std::string failed = Trace()[k];
+        std::string failed = fake::Trace()[k];
         bool controlByte = failed == "2A:81";
         bool table = failed == "2A:01";
         if (controlByte) {
@@ -443,7 +429,7 @@ TEST_F(Calibration, CommandFailuresStopWithTheirCodeExceptTheTables)
             EXPECT_EQ(result, 1u) << "k=" << k;
         } else if (table) {
             EXPECT_EQ(result, 1u) << "k=" << k;
-            EXPECT_EQ(Trace().back(), "24") << "the scan window is still restored, k=" << k;
+            EXPECT_EQ(fake::Trace().back(), "24") << "the scan window is still restored, k=" << k;
         } else {
             EXPECT_EQ(result, 0xFC14u) << "k=" << k << " (" << failed << ")";
             EXPECT_EQ(fake::Commands().size(), k + 1) << "nothing after the failure, k=" << k;
@@ -473,7 +459,7 @@ TEST_F(Calibration, InconsistentLineLengthIsRefused)
         return reply;
     });
     EXPECT_EQ(Calibrate(), static_cast<uint32_t>(static_cast<uint16_t>(SD_ERR_PARAMETER_VALUE)));
-    EXPECT_EQ(Trace().back(), "28:80") << "no lines are read";
+    EXPECT_EQ(fake::Trace().back(), "28:80") << "no lines are read";
 }
 
 } // namespace

@@ -47,20 +47,6 @@ protected:
         ScanState = {};
         DriverTest::TearDown();
     }
-    /* "op:type" of each command sent, e.g. "28:81" or "24". */
-    static std::vector<std::string> Trace()
-    {
-        std::vector<std::string> trace;
-        char text[16];
-        for (const RecordedCommand &c : fake::CommandsWithoutSense()) {
-            if (c.Opcode() == 0x28 || c.Opcode() == 0x2A)
-                std::snprintf(text, sizeof text, "%02X:%02X", c.Opcode(), c.Cdb[2]);
-            else
-                std::snprintf(text, sizeof text, "%02X", c.Opcode());
-            trace.push_back(text);
-        }
-        return trace;
-    }
     uint32_t Start()
     {
         block.dwResult = 0;
@@ -94,7 +80,7 @@ TEST_F(StartScan, GreySequenceWithCalibrationSkipped)
         "2A:81",          /* lamps */
         "2A:03", "2A:03", /* gamma, one channel in two pieces */
         "28:80"};         /* geometry */
-    EXPECT_EQ(Trace(), expected);
+    EXPECT_EQ(fake::Trace(fake::CommandsWithoutSense()), expected);
     EXPECT_EQ(ScanState.ScanActive, 1u);
     EXPECT_EQ(ScanState.EndOfData, 0u);
     EXPECT_EQ(block.wWidth, 300);
@@ -230,7 +216,7 @@ TEST_F(StartScan, ColourOnAScannerWithoutColour)
     block.wImageType = SD_IMAGE_COLOR;
     ScanState.ScanActive = 0;
     EXPECT_EQ(Start(), 0xFFFFFECCu);
-    EXPECT_EQ(Trace(), (std::vector<std::string>{"28:00", "28:82"}));
+    EXPECT_EQ(fake::Trace(fake::CommandsWithoutSense()), (std::vector<std::string>{"28:00", "28:82"}));
     EXPECT_EQ(ScanState.IsColor, 1u);
     EXPECT_EQ(ScanState.BaseResolution, 0u) << "nothing else of the page is taken";
 }
@@ -262,7 +248,7 @@ TEST_F(StartScan, AreaBeginningBeyondTheGlassIsRefused)
     block.wLeft = 8500;
     block.wRight = 9000;
     EXPECT_EQ(Start(), 0xFFFFFD3Eu);
-    EXPECT_EQ(Trace(), (std::vector<std::string>{"28:00", "28:82"}));
+    EXPECT_EQ(fake::Trace(fake::CommandsWithoutSense()), (std::vector<std::string>{"28:00", "28:82"}));
     block.wLeft = 0;
     block.wTop = 11666;
     block.wBottom = 12000;
@@ -293,7 +279,7 @@ TEST_F(StartScan, EveryFailingCommandStopsTheStartWithItsCode)
         scanner.Hook = [&](const RecordedCommand &, FakeReply &reply) {
             if (count++ == k) {
                 reply.Status = BUSLNK_FAILURE;
-                failed = Trace().back();
+                failed = fake::Trace(fake::CommandsWithoutSense()).back();
             }
         };
         scanner.Install();
