@@ -1,0 +1,188 @@
+/*
+ * options_test.cpp - the command line as parsed: values, spellings, the
+ * combinations that imply or forbid each other, the format taken from the
+ * file name, batch file names and device names. Exit codes and messages of
+ * the built command are checked in scan_command_test.cpp.
+ */
+#include "loader.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ParsedCommandLine Parse(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "scan");
+    return ParseCommandLine(args);
+}
+
+TEST(Options, DefaultsScanTheWholeGlassOfTheVirtualScannerToStandardOutput)
+{
+    ParsedCommandLine p = Parse({});
+    ASSERT_TRUE(p.Ok) << p.Error;
+    EXPECT_EQ(p.Options.Device, "sim");
+    EXPECT_EQ(p.Options.Mode, ScanMode::Default);
+    EXPECT_EQ(p.Options.Resolution, 0u);
+    EXPECT_FALSE(p.Options.LeftMm || p.Options.TopMm || p.Options.WidthMm || p.Options.HeightMm);
+    EXPECT_EQ(p.Options.Format, ImageFormat::Pnm);
+    EXPECT_TRUE(p.Options.OutputFile.empty());
+    EXPECT_EQ(p.Options.Progress, -1);
+}
+
+TEST(Options, TakesValuesInEverySpelling)
+{
+    ParsedCommandLine p = Parse({"--mode=gray", "--resolution", "300dpi", "-l", "10", "-t12.5mm", "-x", "50",
+                                 "-y", "0.5", "--brightness", "-128", "--contrast=127", "-o", "out.TIF", "-pv",
+                                 "-dsim:2", "--source", "adf", "--lens", "1"});
+    ASSERT_TRUE(p.Ok) << p.Error;
+    const ScanOptions &o = p.Options;
+    EXPECT_EQ(o.Mode, ScanMode::Gray);
+    EXPECT_EQ(o.Resolution, 300u);
+    EXPECT_DOUBLE_EQ(*o.LeftMm, 10.0);
+    EXPECT_DOUBLE_EQ(*o.TopMm, 12.5);
+    EXPECT_DOUBLE_EQ(*o.WidthMm, 50.0);
+    EXPECT_DOUBLE_EQ(*o.HeightMm, 0.5);
+    EXPECT_EQ(o.Brightness, -128);
+    EXPECT_EQ(o.Contrast, 127);
+    EXPECT_EQ(o.OutputFile, "out.TIF");
+    EXPECT_EQ(o.Format, ImageFormat::Tiff);
+    EXPECT_EQ(o.Progress, 1);
+    EXPECT_TRUE(o.Verbose);
+    EXPECT_EQ(o.Device, "sim:2");
+    EXPECT_EQ(o.Source, ScanSource::Adf);
+    EXPECT_EQ(*o.Lens, 1);
+}
+
+TEST(Options, ImpliedModes)
+{
+    ParsedCommandLine depth1 = Parse({"--depth", "1"});
+    ASSERT_TRUE(depth1.Ok) << depth1.Error;
+    EXPECT_EQ(depth1.Options.Mode, ScanMode::Lineart);
+
+    ParsedCommandLine pattern = Parse({"--halftone-pattern", "11"});
+    ASSERT_TRUE(pattern.Ok) << pattern.Error;
+    EXPECT_EQ(pattern.Options.Mode, ScanMode::Halftone);
+    EXPECT_EQ(*pattern.Options.HalftonePattern, 11u);
+
+    ParsedCommandLine both = Parse({"--depth", "1", "--halftone-pattern", "0"});
+    ASSERT_TRUE(both.Ok) << both.Error;
+    EXPECT_EQ(both.Options.Mode, ScanMode::Halftone);
+}
+
+TEST(Options, RefusedCommandLines)
+{
+    struct Case {
+        std::vector<std::string> Args;
+        const char *Message;
+    };
+    const Case cases[] = {
+        {{"--mode", "Sepia"}, "--mode takes Color, Gray, Lineart or Halftone"},
+        {{"--depth", "3"}, "--depth takes 1, 8 or 16"},
+        {{"--depth", "0"}, "--depth takes 1, 8 or 16"},
+        {{"--resolution", "0"}, "--resolution takes dots per inch"},
+        {{"--resolution", "70000"}, "--resolution takes dots per inch"},
+        {{"--resolution", "300x"}, "--resolution takes dots per inch"},
+        {{"-l", "-5"}, "-l must not be negative"},
+        {{"-y", "-0.1"}, "-y must not be negative"},
+        {{"-x", "wide"}, "-x takes a length in millimetres"},
+        {{"-t", "nan"}, "-t takes a length in millimetres"},
+        {{"--format", "bmp"}, "--format takes pnm, png or tiff"},
+        {{"-o", "scan.jpg"}, "cannot tell the image format from the file name 'scan.jpg'"},
+        {{"-o", "scan"}, "cannot tell the image format"},
+        {{"--brightness", "128"}, "--brightness takes a whole number from -128 to 127"},
+        {{"--contrast", "-129"}, "--contrast takes a whole number from -128 to 127"},
+        {{"--halftone-pattern", "12"}, "--halftone-pattern takes a built-in pattern number from 0 to 11"},
+        {{"--mode", "Color", "--depth", "1"}, "--depth 1 gives a bilevel image"},
+        {{"--mode", "Lineart", "--depth", "16"}, "--mode Lineart gives 1 bit per pixel"},
+        {{"--mode", "Gray", "--halftone-pattern", "2"}, "--halftone-pattern goes with --mode Halftone"},
+        {{"--batch-count", "2"}, "--batch-count needs -o FILE"},
+        {{"--batch-count", "0", "-o", "a.png"}, "--batch-count takes a number of pages"},
+        {{"--lamp", "dim"}, "--lamp takes on or off"},
+        {{"--lamp-timer", "7621"}, "--lamp-timer takes seconds from 0 to 7620"},
+        {{"--source", "Drum"}, "--source takes Flatbed, ADF or Transparency"},
+        {{"--sim-option", "noise"}, "--sim-option takes KEY=VALUE"},
+        {{"--colour"}, "unknown option '--colour'"},
+        {{"-q"}, "unknown option '-q'"},
+        {{"--help=yes"}, "option '--help' takes no value"},
+        {{"--resolution"}, "option '--resolution' needs a value"},
+        {{"-o"}, "option '-o' needs a value"},
+        {{"image.png"}, "unexpected argument 'image.png'"},
+        {{"--", "-o"}, "unexpected argument '-o'"},
+    };
+    for (const Case &c : cases) {
+        ParsedCommandLine p = Parse(c.Args);
+        std::string line;
+        for (const std::string &a : c.Args)
+            line += a + " ";
+        EXPECT_FALSE(p.Ok) << line;
+        EXPECT_NE(p.Error.find(c.Message), std::string::npos) << line << "-> " << p.Error;
+    }
+}
+
+TEST(Options, FormatFollowsTheExtensionUnlessGiven)
+{
+    EXPECT_EQ(FormatFromFileName("a.png"), ImageFormat::Png);
+    EXPECT_EQ(FormatFromFileName("dir.tiff/a.PPM"), ImageFormat::Pnm);
+    EXPECT_EQ(FormatFromFileName("a.pbm"), ImageFormat::Pnm);
+    EXPECT_EQ(FormatFromFileName("a.tif"), ImageFormat::Tiff);
+    EXPECT_EQ(FormatFromFileName("dir.png/scan"), ImageFormat::Unknown);
+    ParsedCommandLine p = Parse({"--format", "png", "-o", "scan.jpg"});
+    ASSERT_TRUE(p.Ok) << p.Error;
+    EXPECT_EQ(p.Options.Format, ImageFormat::Png);
+}
+
+TEST(Options, MillimetresAreRoundedToThousandthsOfAnInch)
+{
+    EXPECT_EQ(MillimetresToMils(25.4), 1000u);
+    EXPECT_EQ(MillimetresToMils(215.9), 8500u);
+    EXPECT_EQ(MillimetresToMils(0.02), 1u);
+    EXPECT_EQ(MillimetresToMils(0.01), 0u);
+    EXPECT_NEAR(MilsToMillimetres(11693), 297.0, 0.01);
+}
+
+TEST(Options, BatchFileNames)
+{
+    EXPECT_EQ(BatchFileName("page%d.png", 3, 5), "page3.png");
+    EXPECT_EQ(BatchFileName("page%03d.png", 7, 5), "page007.png");
+    EXPECT_EQ(BatchFileName("page%03d.png", 1234, 5), "page1234.png");
+    EXPECT_EQ(BatchFileName("out/scan.png", 2, 3), "out/scan-2.png");
+    EXPECT_EQ(BatchFileName("out.d/scan", 2, 3), "out.d/scan-2");
+    EXPECT_EQ(BatchFileName("scan.png", 1, 1), "scan.png");
+    EXPECT_EQ(BatchFileName("100%.png", 1, 1), "100%.png");
+}
+
+TEST(DeviceNames, NamesPathsAndAttachValues)
+{
+    DeviceAddress a;
+    std::string error;
+    ASSERT_TRUE(ParseDeviceName("sim", "/opt/bin", a, error)) << error;
+    EXPECT_EQ(a.AdapterPath, "/opt/bin/libbuslnk32.so.1");
+    EXPECT_TRUE(a.IsVirtual);
+    EXPECT_EQ(a.AttachParam1, 0);
+
+    ASSERT_TRUE(ParseDeviceName("sim:2", "/opt/bin", a, error)) << error;
+    EXPECT_EQ(a.AttachParam1, 2);
+    EXPECT_EQ(a.AttachParam2, 0);
+
+    ASSERT_TRUE(ParseDeviceName("null", "/opt/bin", a, error)) << error;
+    EXPECT_EQ(a.AdapterPath, "/opt/bin/adapters/null/libbuslnk32.so.1");
+    EXPECT_FALSE(a.IsVirtual);
+
+    ASSERT_TRUE(ParseDeviceName("/usr/lib/sg:1/libbuslnk32.so.1:1,5", "/opt/bin", a, error)) << error;
+    EXPECT_EQ(a.AdapterPath, "/usr/lib/sg:1/libbuslnk32.so.1");
+    EXPECT_EQ(a.AttachParam1, 1);
+    EXPECT_EQ(a.AttachParam2, 5);
+
+    ASSERT_TRUE(ParseDeviceName("sg:2,0,5", "/opt/bin", a, error)) << error;
+    EXPECT_TRUE(a.IsScsiGeneric);
+    EXPECT_EQ(a.AdapterPath, "/opt/bin/adapters/sg/libbuslnk32.so.1");
+    ASSERT_TRUE(ParseDeviceName("/dev/null", "/opt/bin", a, error)) << error; /* a device node */
+    EXPECT_TRUE(a.IsScsiGeneric);
+    EXPECT_EQ(a.Label, "/dev/null");
+
+    for (const char *bad : {"scanner", "sim:", "sim:x", "sim:70000", "sim:1,2,3", ":1"})
+        EXPECT_FALSE(ParseDeviceName(bad, "/opt/bin", a, error)) << bad;
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+/*
+ * image_writer.cpp - the table that picks a writer by format, and the line
+ * size all writers share.
+ */
+#include "image_writer.h"
+
+namespace {
+
+struct WriterRow {
+    ImageFormat Format;
+    std::unique_ptr<ImageWriter> (*Create)();
+    bool NeedsSeek; /* TIFF writes its directory last and points back to it */
+};
+
+const WriterRow kWriters[] = {
+    {ImageFormat::Pnm, CreatePnmWriter, false},
+    {ImageFormat::Png, CreatePngWriter, false},
+    {ImageFormat::Tiff, CreateTiffWriter, true},
+};
+
+} // namespace
+
+size_t LineBytes(const ImageInfo &info)
+{
+    if (info.Depth == 1)
+        return (static_cast<size_t>(info.Width) + 7) / 8;
+    return static_cast<size_t>(info.Width) * info.Channels * (info.Depth > 8 ? 2 : 1);
+}
+
+std::unique_ptr<ImageWriter> CreateImageWriter(ImageFormat format)
+{
+    for (const WriterRow &row : kWriters)
+        if (row.Format == format)
+            return row.Create();
+    return nullptr;
+}
+
+bool FormatNeedsSeekableFile(ImageFormat format)
+{
+    for (const WriterRow &row : kWriters)
+        if (row.Format == format)
+            return row.NeedsSeek;
+    return false;
+}
