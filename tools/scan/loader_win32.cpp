@@ -9,11 +9,16 @@
  * driver's directory, not only the program's.
  */
 #include "loader.h"
+#include "sim_config.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <type_traits>
+
+/* The virtual scanner's entry is called through SimConfigureFn: on 32-bit
+ * Windows a pointer without its __stdcall would unbalance the stack. */
+static_assert(std::is_same_v<SimConfigureFn, decltype(&SimConfigure)>, "SimConfigureFn has the wrong type");
 
 namespace {
 
