@@ -14,10 +14,20 @@ remove_prefix() {
     *) echo "not removing $prefix: not a prefix of these tests"; return 1 ;;
   esac
   if [ -d "$prefix" ]; then
+    # The server keeps its socket in a directory named after the prefix's
+    # device and inode, under a wine-XXXXXX directory of its own in /tmp.
+    local server
+    server=$(stat -c '%d %i' "$prefix" | { read -r dev ino; printf 'server-%x-%x' "$dev" "$ino"; })
     WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null
     # The server is gone once kill returns; files may still be closing.
     WINEPREFIX=$prefix "$WINESERVER" -w 2>/dev/null
     rm -rf "$prefix"
+    local socket
+    for socket in "${TMPDIR:-/tmp}"/wine-*/"$server" /tmp/wine-*/"$server"; do
+      [ -d "$socket" ] || continue
+      rm -rf "$socket"
+      rmdir "$(dirname "$socket")" 2>/dev/null
+    done
   fi
   rm -f "$state"
 }
