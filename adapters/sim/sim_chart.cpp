@@ -90,6 +90,32 @@ SimRgb ChartColor(int64_t x, int64_t y)
     return kWhite;
 }
 
+bool PageNumberInk(uint32_t page, int64_t x, int64_t y)
+{
+    int64_t dy = y - kPageDigitTop, dx = x - kPageDigitLeft;
+    if (page == 0 || dx < 0 || dy < 0 || dy >= kPageDigitHeight)
+        return false;
+    int64_t position = dx / kPageDigitPitch;
+    dx -= position * kPageDigitPitch;
+    if (position >= static_cast<int64_t>(kPageDigits) || dx >= kPageDigitWidth)
+        return false;
+    uint32_t number = page % 10000, count = 1;
+    for (uint32_t rest = number / 10; rest != 0; rest /= 10)
+        ++count;
+    if (position >= count)
+        return false;
+    for (uint32_t i = static_cast<uint32_t>(position) + 1; i < count; ++i)
+        number /= 10;
+    uint8_t segments = kSevenSegments[number % 10];
+    constexpr int64_t w = kPageDigitWidth, h = kPageDigitHeight, t = kPageSegmentThickness;
+    bool upper = dy < h / 2 + t / 2, lower = dy >= h / 2 - t / 2;
+    bool left = dx < t, right = dx >= w - t;
+    return ((segments & 0x01) && dy < t) || ((segments & 0x02) && right && upper) ||
+           ((segments & 0x04) && right && lower) || ((segments & 0x08) && dy >= h - t) ||
+           ((segments & 0x10) && left && lower) || ((segments & 0x20) && left && upper) ||
+           ((segments & 0x40) && dy >= h / 2 - t / 2 && dy < h / 2 + t / 2);
+}
+
 /* --- image files ---------------------------------------------------------- */
 
 namespace {

@@ -67,4 +67,46 @@ inline SimRgb DocumentColor(const SimDocument &document, int64_t x, int64_t y)
     return {p[0], p[1], p[2]};
 }
 
+/*
+ * Feeder pages. Every page of the document feeder's stack shows the
+ * document (the chart or the image file) and, on a white panel in the band
+ * below the chart, its page number in up to four seven-segment digits,
+ * 2 in tall, written from the left. The numbers are there so that a test (or
+ * a person) can tell the pages of a batch apart and read them back: each
+ * segment's centre (PageSegmentCentre) lies inside that segment only.
+ */
+constexpr int64_t kPagePanelLeft = 3000, kPagePanelTop = 135000;    /* 0.25 in, 11.25 in */
+constexpr int64_t kPagePanelRight = 78000, kPagePanelBottom = 165000; /* 6.5 in, 13.75 in */
+constexpr int64_t kPageDigitLeft = 6000, kPageDigitTop = 138000;    /* 0.5 in, 11.5 in */
+constexpr int64_t kPageDigitWidth = 14400, kPageDigitHeight = 24000; /* 1.2 in x 2 in */
+constexpr int64_t kPageDigitPitch = 18000;                          /* 1.5 in */
+constexpr int64_t kPageSegmentThickness = 3000;                     /* 0.25 in */
+constexpr unsigned kPageDigits = 4;
+
+/* Segments a to g in bits 0 to 6: top, upper right, lower right, bottom,
+ * lower left, upper left, middle. */
+constexpr uint8_t kSevenSegments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+
+/* The centre of segment s (0-6, a-g) of digit position p, in chart units. */
+inline void PageSegmentCentre(unsigned position, unsigned segment, int64_t &x, int64_t &y)
+{
+    constexpr int64_t w = kPageDigitWidth, h = kPageDigitHeight, t = kPageSegmentThickness;
+    static constexpr int64_t cx[7] = {w / 2, w - t / 2, w - t / 2, w / 2, t / 2, t / 2, w / 2};
+    static constexpr int64_t cy[7] = {t / 2, h / 4, 3 * h / 4, h - t / 2, 3 * h / 4, h / 4, h / 2};
+    x = kPageDigitLeft + position * kPageDigitPitch + cx[segment];
+    y = kPageDigitTop + cy[segment];
+}
+
+/* Whether the page number's digits (page 1 to 9999) cover a position; on
+ * the panel around them the page is white. */
+bool PageNumberInk(uint32_t page, int64_t x, int64_t y);
+
+/* The colour of feeder page `page` (from 1) at a position. */
+inline SimRgb FeederPageColor(const SimDocument &document, uint32_t page, int64_t x, int64_t y)
+{
+    if (x >= kPagePanelLeft && x < kPagePanelRight && y >= kPagePanelTop && y < kPagePanelBottom)
+        return PageNumberInk(page, x, y) ? SimRgb{0, 0, 0} : SimRgb{255, 255, 255};
+    return DocumentColor(document, x, y);
+}
+
 #endif

@@ -27,6 +27,8 @@ constexpr SimSenseCode kListLengthError{0x1A, 0x00};
 constexpr SimSenseCode kSequenceError{0x2C, 0x00};
 constexpr SimSenseCode kCommandPhaseError{0x4A, 0x00};
 constexpr SimSenseCode kDataPhaseError{0x4B, 0x00};
+constexpr SimSenseCode kMediumNotPresent{0x3A, 0x00};
+constexpr SimSenseCode kMediaLoadFailed{0x53, 0x00};
 
 /* Sense byte 2 flags of an early end: end of medium, incorrect length. */
 constexpr uint8_t kSenseEom = 0x40;
@@ -100,6 +102,44 @@ uint32_t DoInquiry(SimDevice &device, const uint8_t *cdb, DataPhases &data)
     return BUSLNK_GOOD;
 }
 
+/* The image ended or was abandoned: the feeder page in the path leaves it. */
+void EjectPage(SimDevice &device)
+{
+    SimFeeder &feeder = device.Feeder;
+    if (feeder.InPath != 0)
+        TraceLine(device.Trace, "    feeder page %u out%s", feeder.InPath, feeder.Jammed ? " (jammed)" : "");
+    feeder.InPath = 0;
+    feeder.Jammed = false;
+}
+
+/* A feeder image starts: the top page of the stack goes into the path.
+ * False when the tray is empty. */
+bool TakePage(SimDevice &device)
+{
+    SimFeeder &feeder = device.Feeder;
+    if (feeder.Stack == 0)
+        return false;
+    --feeder.Stack;
+    feeder.InPath = feeder.NextPage++;
+    TraceLine(device.Trace, "    feeder page %u in, %u left", feeder.InPath, feeder.Stack);
+    return true;
+}
+
+/* Whether a READ of length bytes of the running feeder image reaches the
+ * point where the configured jam stops the page. */
+bool ReachesJam(const SimDevice &device, uint32_t length)
+{
+    const SimFeeder &feeder = device.Feeder;
+    const SimFaults &faults = device.Faults;
+    if (feeder.Jammed)
+        return true;
+    if (feeder.InPath == 0 || feeder.InPath != faults.JamPage)
+        return false;
+    const SimGeometry &g = device.Scan.Geometry;
+    uint64_t lines = faults.JamLines != 0 ? faults.JamLines : g.Lines / 2;
+    return device.Scan.Position + length > lines * g.LineBytes;
+}
+
 uint32_t DoSetWindow(SimDevice &device, DataPhases &data)
 {
     if (data.OutCount != kWindowListLength)
@@ -111,6 +151,7 @@ uint32_t DoSetWindow(SimDevice &device, DataPhases &data)
     device.Window = window;
     device.HasWindow = true;
     device.Scan.Started = false;
+    EjectPage(device);
     return BUSLNK_GOOD;
 }
 
@@ -119,10 +160,16 @@ uint32_t DoReadImage(SimDevice &device, DataPhases &data, uint64_t now)
     /* A READ of nothing ends the image; the next READ starts it afresh. */
     if (data.InCount == 0) {
         device.Scan.Started = false;
+        EjectPage(device);
         return BUSLNK_GOOD;
     }
     if (!device.HasWindow)
         return CheckCondition(device, kSequenceError);
+    /* A feeder image pulls the top page of the stack in; calibration reads
+     * the reference strip and leaves the stack alone. */
+    bool feederImage = device.Window.Source == kSourceFeeder && !device.Window.Raw;
+    if (!device.Scan.Started && feederImage && !TakePage(device))
+        return CheckCondition(device, kMediumNotPresent);
     SimLamps &lamps = device.Lamps;
     if (lamps.On == 0)
         SetLampsOn(device, 0x01, now);
@@ -133,6 +180,7 @@ uint32_t DoReadImage(SimDevice &device, DataPhases &data, uint64_t now)
         inputs.Model = device.Model;
         inputs.Sensor = &device.Sensors[window.Lens];
         inputs.Document = &device.Document;
+        inputs.FeederPage = feederImage ? device.Feeder.InPath : 0;
         inputs.Shading = &device.Shading;
         inputs.Gamma = device.Gamma.data();
         inputs.Pattern = device.PatternSide ? device.Pattern : nullptr;
@@ -147,7 +195,13 @@ uint32_t DoReadImage(SimDevice &device, DataPhases &data, uint64_t now)
                                device.Faults.EarlyBytes;
         StartScan(device.Scan, window, inputs);
     }
+    if (feederImage && ReachesJam(device, data.InCount)) {
+        device.Feeder.Jammed = true;
+        return CheckCondition(device, kMediaLoadFailed);
+    }
     data.Delivered = ReadScan(device.Scan, data.In, data.InCount);
+    if (device.Scan.Position == device.Scan.Total)
+        EjectPage(device);
     if (data.Delivered < data.InCount) {
         SetSense(device, kSenseEom | kSenseIli, kEndOfData, data.InCount - data.Delivered, data.Delivered);
         TraceLine(device.Trace, "    image ended after %" PRIu64 " bytes", device.Scan.Position);
@@ -363,6 +417,11 @@ uint64_t DeviceClockMs(const SimDevice &device)
            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
+bool HasFeeder(const SimModel &model)
+{
+    return SourceInstalled(model, 0, kSourceFeeder);
+}
+
 void BuildLampPage(SimDevice &device, uint8_t page[kLampPageLength])
 {
     const SimModel &model = *device.Model;
@@ -373,7 +432,9 @@ void BuildLampPage(SimDevice &device, uint8_t page[kLampPageLength])
     page[0] = static_cast<uint8_t>(lamps.On | (lamps.Dark ? 0x04 : 0) | lamps.ControlBits |
                                    (TablesHeld(device) ? 0x20 : 0));
     page[1] = lamps.ReportOnTime ? 0x10 : 0x00;
-    page[2] = static_cast<uint8_t>((device.Settings.PaperPresent ? 0x40 : 0) |
+    /* The document sensor sits in the feeder's tray on models that have one. */
+    bool document = HasFeeder(model) ? device.Feeder.Stack != 0 : device.Settings.PaperPresent;
+    page[2] = static_cast<uint8_t>((document ? 0x40 : 0) |
                                    (lamps.SettingValid ? 0x80 | lamps.Setting : 0));
     uint32_t minutes = lamps.TimerMinutes;
     if (lamps.ReportOnTime)
@@ -405,10 +466,14 @@ void PowerOn(SimDevice &device, const SimModel *model)
     device.PatternSide = 0;
     device.HasWindow = false;
     device.Scan = SimScan();
+    device.Feeder.InPath = 0;
+    device.Feeder.Jammed = false;
     device.Passes = 0;
     uint64_t now = DeviceClockMs(device);
     device.Lamps = SimLamps();
     device.Lamps.OnSinceMs = device.Lamps.LastUseMs = now;
+    if (HasFeeder(*model) && device.Feeder.Stack != 0)
+        device.Lamps.PendingEvent = kEventPaperLoaded;
     SetSense(device, 0, kNoSense);
 }
 
@@ -614,6 +679,16 @@ int SimConfigureDevice(SimDevice &device, const char *key, const char *value, st
             settings.PaperPresent = on;
         else
             rc = -2;
+    } else if (k == "feeder_pages") {
+        /* A fresh stack, numbered from 1; loading paper raises event 1. */
+        if (ParseUnsigned(value, 9999, number)) {
+            device.Feeder.Stack = number;
+            device.Feeder.NextPage = 1;
+            if (number != 0 && HasFeeder(*device.Model))
+                device.Lamps.PendingEvent = kEventPaperLoaded;
+        } else {
+            rc = -2;
+        }
     } else if (k == "event") {
         if (ParseUnsigned(value, 255, number))
             device.Lamps.PendingEvent = static_cast<uint8_t>(number);
@@ -667,7 +742,8 @@ int SimConfigureFromEnvironment(SimDevice &device, const char *(*lookup)(const c
 {
     /* Trace first so the rest is traced; the resolution before the document. */
     static const char *const keys[] = {"trace_bytes", "trace", "model", "sensor", "seed", "noise",
-                                       "document_dpi", "document", "segment_order", "paper", "clock", "faults"};
+                                       "document_dpi", "document", "segment_order", "paper", "feeder_pages",
+                                       "clock", "faults"};
     int refused = 0;
     for (const char *key : keys) {
         std::string name = "SCANDRV_SIM_";

@@ -2,7 +2,8 @@
  * sim_device.h - the virtual scanner as a device: the state a real scanner
  * keeps between commands (the model it is, its window, the running image,
  * the correction and gamma tables and halftone pattern it was sent, its
- * lamps, timer, document sensor and pending event, the sense of its last
+ * lamps, timer, document sensor and pending event, the pages in its document
+ * feeder, the sense of its last
  * check condition) and the dispatch of every command of the driver's
  * command set. sim_export wraps one SimDevice in the adapter entry points;
  * tests drive SimDevice objects of their own.
@@ -26,6 +27,8 @@
 constexpr uint32_t kSenseLength = 14;
 constexpr uint32_t kLampPageLength = 9;
 constexpr uint32_t kGeometryPageLength = 16;
+/* The pending event (lamp page byte 7) raised when paper is loaded into the feeder. */
+constexpr uint8_t kEventPaperLoaded = 1;
 
 /* What the configuration sets; survives power cycles and attaches. */
 struct SimSettings {
@@ -54,6 +57,16 @@ struct SimLamps {
     uint8_t PendingEvent = 0;   /* byte 7 */
 };
 
+/* The document feeder: its tray and its paper path. The tray keeps its
+ * pages through power cycles; the page in the path is gone when its image
+ * ends, is aborted, or the device is switched off. */
+struct SimFeeder {
+    uint32_t Stack = 0;         /* pages waiting in the tray */
+    uint32_t NextPage = 1;      /* number of the page on top of the stack */
+    uint32_t InPath = 0;        /* number of the page being scanned; 0: none */
+    bool Jammed = false;        /* that page jammed: its READs fail until its image ends */
+};
+
 struct SimDevice {
     SimSettings Settings;
     const SimModel *Model = nullptr;
@@ -73,6 +86,7 @@ struct SimDevice {
     uint32_t Passes = 0;        /* images started since power on: the noise key */
 
     SimLamps Lamps;
+    SimFeeder Feeder;
     uint8_t Sense[kSenseLength] = {};
 
     std::chrono::steady_clock::time_point Epoch = std::chrono::steady_clock::now();
@@ -104,6 +118,8 @@ int SimConfigureFromEnvironment(SimDevice &device, const char *(*lookup)(const c
 
 /* Milliseconds of the device's clock. */
 uint64_t DeviceClockMs(const SimDevice &device);
+/* Whether the model has a document feeder (through its first lens). */
+bool HasFeeder(const SimModel &model);
 /* Builds the LampStatusPage as a READ returns it now. */
 void BuildLampPage(SimDevice &device, uint8_t page[kLampPageLength]);
 

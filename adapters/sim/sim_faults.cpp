@@ -163,6 +163,18 @@ bool AddFaultRule(SimFaults &faults, const std::string &text, std::string &error
             faults.EarlyBytes = bytes;
             return true;
         }
+    } else if (type == "jam" && (f.size() == 2 || f.size() == 3)) {
+        if (f[1] == "off" && f.size() == 2) {
+            faults.JamPage = 0;
+            return true;
+        }
+        uint32_t page = 0, lines = 0;
+        if (ParseNumber(f[1], 10, UINT32_MAX, page) && page > 0 &&
+            (f.size() == 2 || (ParseNumber(f[2], 10, UINT32_MAX, lines) && lines > 0))) {
+            faults.JamPage = page;
+            faults.JamLines = lines;
+            return true;
+        }
     }
     error = "not a fault rule: " + text;
     return false;

@@ -11,6 +11,8 @@
  *                                every later one) ends with that sense (hex)
  *   status:KIND:K[+]:S           ... answers adapter status S (decimal)
  *   early_end:LINES[+BYTES]      image data ends after so many lines (off: never)
+ *   jam:PAGE[:LINES]             feeder page PAGE jams when the host reads past
+ *                                LINES lines (default half the page; off: never)
  */
 #ifndef SIM_FAULTS_H
 #define SIM_FAULTS_H
@@ -50,6 +52,8 @@ struct SimFaults {
     std::vector<SimFaultRule> Rules;
     bool EarlyEnd = false;
     uint32_t EarlyLines = 0, EarlyBytes = 0;
+    uint32_t JamPage = 0;    /* the feeder page number that jams; 0: none */
+    uint32_t JamLines = 0;   /* lines read before it jams; 0: half the page */
 };
 
 /* What to do with the command at hand. */

@@ -98,7 +98,9 @@ SimSenseCode ParseWindow(const SimModel &model, const uint8_t *list, SimWindow &
         return kBadCombination;
 
     const SimArea &area = lens.Areas[w.Source];
-    int64_t top = w.Raw ? -kReferenceAreaLines : 0;
+    int64_t reach = std::max<int64_t>(kReferenceAreaLines,
+                                      int64_t{kReferenceAreaLines} * lens.BaseResolution / kReferenceAreaDpi);
+    int64_t top = w.Raw ? -reach : 0;
     if (w.Width == 0 || w.Length == 0 || w.X < 0 || static_cast<int64_t>(w.X) + w.Width > area.WidthPixels ||
         w.Y < top || static_cast<int64_t>(w.Y) + w.Length > area.LengthPixels)
         return kInvalidField;
@@ -256,7 +258,9 @@ void RenderLine(SimScan &scan, uint32_t line, unsigned rowMask)
     bool lit = !in.Dark;
     uint32_t pixels = scan.Geometry.Pixels;
     for (uint32_t i = 0; i < pixels; ++i) {
-        SimRgb colour = aboveGlass ? SimRgb{fixed, fixed, fixed} : DocumentColor(*in.Document, scan.DocumentX[i], y);
+        SimRgb colour = aboveGlass       ? SimRgb{fixed, fixed, fixed}
+                        : in.FeederPage ? FeederPageColor(*in.Document, in.FeederPage, scan.DocumentX[i], y)
+                                        : DocumentColor(*in.Document, scan.DocumentX[i], y);
         const uint8_t reflectance[3] = {colour.R, colour.G, colour.B};
         uint32_t site = scan.Site[i];
         for (unsigned row = 0; row < 3; ++row) {

@@ -90,6 +90,7 @@ struct SimScanInputs {
     const SimModel *Model = nullptr;
     const SimSensor *Sensor = nullptr;
     const SimDocument *Document = nullptr;
+    uint32_t FeederPage = 0;  /* a feeder page's number (its document carries it); 0 on the glass */
     const SimShading *Shading = nullptr;
     const SimGammaTable *Gamma = nullptr; /* three tables, red, green, blue */
     const uint8_t *Pattern = nullptr;     /* Side x Side halftone thresholds */

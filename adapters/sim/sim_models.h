@@ -55,8 +55,11 @@ struct SimModel {
 
 /* Lines the white reference strip is tall, at base resolution. */
 constexpr int32_t kWhiteStripLines = 120;
-/* The reference area above the glass starts this far up; windows reach no higher. */
+/* The reference area above the glass starts this many lines up; windows
+ * reach no higher. Lenses finer than 600 dpi reach as far in inches (two
+ * thirds of an inch), so their white strip and the dark pass fit too. */
 constexpr int32_t kReferenceAreaLines = 400;
+constexpr int32_t kReferenceAreaDpi = 600;
 
 int SimModelCount();
 const SimModel *SimModelAt(int index);

@@ -116,6 +116,12 @@ bool PrepareScanState(ScanAttributeBlock *block)
         scan.ExceedsMaxResolution = 0;
     }
     scan.ScanResolutionX = scan.ScanResolutionY = ScanResolutionFor(r, scan.Resolution);
+    /* Bits the scanner packs itself cannot be rescaled. When the window
+     * asks for another resolution than the caller did (the resolution bands
+     * above), the scanner sends grey and the driver makes the bits, so the
+     * caller still gets the width and the lines it asked for. */
+    if (scan.IsBinary && !scan.SoftwareBinarize && scan.ScanResolutionX != scan.Resolution)
+        scan.SoftwareBinarize = 1;
 
     result = TransferLampStatus(kDataIn, LampStatus.Bytes);
     StoreCommandResult(block, result);

@@ -87,7 +87,7 @@ TEST(Options, RefusedCommandLines)
         {{"-y", "-0.1"}, "-y must not be negative"},
         {{"-x", "wide"}, "-x takes a length in millimetres"},
         {{"-t", "nan"}, "-t takes a length in millimetres"},
-        {{"--format", "bmp"}, "--format takes pnm, png or tiff"},
+        {{"--format", "bmp"}, "--format takes pnm, png, tiff or pdf"},
         {{"-o", "scan.jpg"}, "cannot tell the image format from the file name 'scan.jpg'"},
         {{"-o", "scan"}, "cannot tell the image format"},
         {{"--brightness", "128"}, "--brightness takes a whole number from -128 to 127"},
@@ -96,7 +96,16 @@ TEST(Options, RefusedCommandLines)
         {{"--mode", "Color", "--depth", "1"}, "--depth 1 gives a bilevel image"},
         {{"--mode", "Lineart", "--depth", "16"}, "--mode Lineart gives 1 bit per pixel"},
         {{"--mode", "Gray", "--halftone-pattern", "2"}, "--halftone-pattern goes with --mode Halftone"},
-        {{"--batch-count", "2"}, "--batch-count needs -o FILE"},
+        {{"--batch-count", "2", "-o", "a.png"}, "'a.png' has no %d for the page number"},
+        {{"--batch", "-o", "a.png"}, "'a.png' has no %d"},
+        {{"--batch=scan"}, "cannot tell the image format from the file name 'scan'"},
+        {{"--batch=a%d.pdf"}, "a PDF holds the whole batch: name it without %d"},
+        {{"--batch=p%d.png", "-o", "x.png"}, "both name the output"},
+        {{"--batch", "--source", "Flatbed"}, "a batch from the flatbed needs --batch-count N"},
+        {{"--batch-increment", "0"}, "--batch-increment takes a step"},
+        {{"--jpeg-quality", "50", "-o", "a.png"}, "--jpeg-quality goes with --format pdf"},
+        {{"--jpeg-quality", "101", "--format", "pdf"}, "--jpeg-quality takes a JPEG quality from 1 to 100"},
+        {{"--preview", "--batch"}, "--preview scans the glass once"},
         {{"--batch-count", "0", "-o", "a.png"}, "--batch-count takes a number of pages"},
         {{"--lamp", "dim"}, "--lamp takes on or off"},
         {{"--lamp-timer", "7621"}, "--lamp-timer takes seconds from 0 to 7620"},
@@ -143,13 +152,53 @@ TEST(Options, MillimetresAreRoundedToThousandthsOfAnInch)
 
 TEST(Options, BatchFileNames)
 {
-    EXPECT_EQ(BatchFileName("page%d.png", 3, 5), "page3.png");
-    EXPECT_EQ(BatchFileName("page%03d.png", 7, 5), "page007.png");
-    EXPECT_EQ(BatchFileName("page%03d.png", 1234, 5), "page1234.png");
-    EXPECT_EQ(BatchFileName("out/scan.png", 2, 3), "out/scan-2.png");
-    EXPECT_EQ(BatchFileName("out.d/scan", 2, 3), "out.d/scan-2");
-    EXPECT_EQ(BatchFileName("scan.png", 1, 1), "scan.png");
-    EXPECT_EQ(BatchFileName("100%.png", 1, 1), "100%.png");
+    EXPECT_EQ(BatchFileName("page%d.png", 3), "page3.png");
+    EXPECT_EQ(BatchFileName("page%03d.png", 7), "page007.png");
+    EXPECT_EQ(BatchFileName("page%03d.png", 1234), "page1234.png");
+    EXPECT_EQ(BatchFileName("d%d/p%d.png", 2), "d2/p%d.png") << "the first %d only";
+    EXPECT_EQ(BatchFileName("scan.png", 1), "scan.png");
+    EXPECT_EQ(BatchFileName("100%.png", 1), "100%.png");
+    EXPECT_TRUE(HasPageNumber("a%05d.tif"));
+    EXPECT_FALSE(HasPageNumber("100%.png"));
+    EXPECT_FALSE(HasPageNumber("a%x.png"));
+}
+
+TEST(Options, BatchNamesSourceAndDocument)
+{
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Name;
+        ImageFormat Format;
+        ScanSource Source;
+        unsigned Count;
+        bool OneDocument;
+    };
+    const Case cases[] = {
+        {{"--batch"}, "out%d.pnm", ImageFormat::Pnm, ScanSource::Adf, 0, false},
+        {{"--batch", "--format", "png"}, "out%d.png", ImageFormat::Png, ScanSource::Adf, 0, false},
+        {{"--batch", "--format", "pdf"}, "out.pdf", ImageFormat::Pdf, ScanSource::Adf, 0, true},
+        {{"--batch=doc.tif"}, "doc.tif", ImageFormat::Tiff, ScanSource::Adf, 0, true},
+        {{"--batch=p%02d.tif"}, "p%02d.tif", ImageFormat::Tiff, ScanSource::Adf, 0, false},
+        {{"--batch", "-o", "p%d.png", "--batch-count", "4"}, "p%d.png", ImageFormat::Png, ScanSource::Adf, 4, false},
+        {{"--batch-count", "3", "-o", "p%d.png"}, "p%d.png", ImageFormat::Png, ScanSource::Flatbed, 3, false},
+        {{"--batch-count", "1", "-o", "one.png"}, "one.png", ImageFormat::Png, ScanSource::Flatbed, 1, false},
+        {{"--batch", "--source", "Transparency", "--batch-count", "2"}, "out%d.pnm", ImageFormat::Pnm,
+         ScanSource::Transparency, 2, false},
+        {{"-o", "single.pdf"}, "single.pdf", ImageFormat::Pdf, ScanSource::Flatbed, 0, true},
+    };
+    for (const Case &c : cases) {
+        ParsedCommandLine p = Parse(c.Args);
+        ASSERT_TRUE(p.Ok) << c.Args[0] << ": " << p.Error;
+        EXPECT_EQ(p.Options.OutputFile, c.Name) << c.Args[0];
+        EXPECT_EQ(p.Options.Format, c.Format) << c.Args[0];
+        EXPECT_EQ(p.Options.Source, c.Source) << c.Args[0];
+        EXPECT_EQ(p.Options.BatchCount, c.Count) << c.Args[0];
+        EXPECT_EQ(WritesOneDocument(p.Options), c.OneDocument) << c.Args[0];
+    }
+    ParsedCommandLine numbers = Parse({"--batch", "--batch-start", "5", "--batch-increment", "2"});
+    ASSERT_TRUE(numbers.Ok) << numbers.Error;
+    EXPECT_EQ(numbers.Options.BatchStart, 5u);
+    EXPECT_EQ(numbers.Options.BatchIncrement, 2u);
 }
 
 TEST(DeviceNames, NamesPathsAndAttachValues)

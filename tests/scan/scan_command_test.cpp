@@ -71,7 +71,7 @@ TEST(ScanCommandLine, AnUnknownExtensionNeedsAFormat)
     TempDir dir;
     CommandResult r = RunCommand(kScan, {"-o", dir.File("scan.bmp")});
     EXPECT_EQ(r.Status, 2);
-    EXPECT_TRUE(Contains(r.Err, "use --format pnm, png or tiff")) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "use --format pnm, png, tiff or pdf")) << r.Err;
 }
 
 TEST(ScanCommandLine, HelpAndVersion)
@@ -271,12 +271,12 @@ TEST_F(ScriptedScan, ARefusedStartIsReportedInWords)
     EXPECT_TRUE(ListDirectory(Dir.Path()).empty());
 }
 
-TEST_F(ScriptedScan, BilevelLinesMadeAtAnotherResolutionAreRefused)
+TEST_F(ScriptedScan, BilevelLinesOfTheWrongSizeAreRefused)
 {
     CommandResult r = Scan({"--mode", "Lineart", "--resolution", "100", "-x", "50.8", "-o", Dir.File("a.tiff")},
                            {"SCAN_FAKE_BILEVEL_DPI=250"});
     EXPECT_EQ(r.Status, 1);
-    EXPECT_TRUE(Contains(r.Err, "makes bilevel lines of 504 pixels where the area holds 200")) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "bilevel lines of 63 bytes where the area holds 200 pixels")) << r.Err;
     EXPECT_TRUE(Contains(LogText(), "abort")) << LogText();
     EXPECT_TRUE(ListDirectory(Dir.Path()).empty());
 }

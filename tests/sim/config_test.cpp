@@ -71,7 +71,9 @@ TEST(Config, KeysAndTheValuesTheyRefuse)
         {"advance", "ten", -2},    {"document_dpi", "0", -2}, {"document", "/nonexistent.pnm", -2},
         {"document", "chart", 0},  {"faults", "busy:1;early_end:3", 0}, {"fault", "nonsense", -2},
         {"trace", "/nonexistent/dir/trace", -2}, {"trace_bytes", "16", 0}, {"reset", "", 0},
-        {"colour", "on", -1},
+        {"feeder_pages", "3", 0},  {"feeder_pages", "10000", -2}, {"feeder_pages", "many", -2},
+        {"fault", "jam:2", 0},     {"fault", "jam:2:40", 0}, {"fault", "jam:0", -2}, {"fault", "jam:2:0", -2},
+        {"fault", "jam:off", 0},   {"colour", "on", -1},
     };
     for (const Case &c : cases) {
         std::string error;
@@ -85,6 +87,7 @@ TEST(Config, EnvironmentVariablesSetTheSameKeys)
     static std::map<std::string, std::string> environment;
     environment = {{"SCANDRV_SIM_MODEL", "gray300"},
                    {"SCANDRV_SIM_FAULTS", "busy:2"},
+                   {"SCANDRV_SIM_FEEDER_PAGES", "4"},
                    {"SCANDRV_SIM_NOISE", "loud"},
                    {"SCANDRV_SIM_UNRELATED", "x"}};
     static std::vector<std::string> reports;
@@ -101,6 +104,7 @@ TEST(Config, EnvironmentVariablesSetTheSameKeys)
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("SCANDRV_SIM_NOISE"), std::string::npos) << reports[0];
     EXPECT_TRUE(host.Device.Settings.Noise);
+    EXPECT_EQ(host.Device.Feeder.Stack, 4u);
     uint8_t data[37];
     EXPECT_EQ(host.Inquiry(data), BUSLNK_BUSY);
     EXPECT_EQ(host.Inquiry(data), BUSLNK_BUSY);

@@ -117,12 +117,11 @@ std::vector<uint8_t> FakeScanner::RawLine(uint32_t y) const
         uint32_t lines = Lines();
         std::vector<std::pair<char, uint32_t>> stream;
         for (uint32_t j = 0; stream.size() < 3 * (y + 1) && j < lines + 2 * SegmentGap; ++j) {
-            if (j < lines)
-                stream.push_back({'R', j});
-            if (j >= SegmentGap && j - SegmentGap < lines)
-                stream.push_back({'G', j - SegmentGap});
-            if (j >= 2 * SegmentGap && j - 2 * SegmentGap < lines)
-                stream.push_back({'B', j - 2 * SegmentGap});
+            for (char colour : SegmentOrder) {
+                uint32_t lag = colour == 'R' ? 0 : colour == 'G' ? SegmentGap : 2 * SegmentGap;
+                if (j >= lag && j - lag < lines)
+                    stream.push_back({colour, j - lag});
+            }
         }
         for (size_t k = 3 * y; k < 3 * y + 3 && k < stream.size(); ++k) {
             std::vector<uint8_t> segment = Segment(stream[k].first, stream[k].second);

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 struct FakeScanner {
@@ -35,6 +36,8 @@ struct FakeScanner {
     /* Tagged colour (line format 3): the n-th green segment comes this many
      * segments' lines after the n-th red, blue twice as many. */
     uint32_t SegmentGap = 0;
+    /* The order of the segments that arrive in the same line time. */
+    std::string SegmentOrder = "RGB";
     /* Lines turned right to left, as a scanner whose origin is at the far
      * edge sends them (page byte 1 bit 0 says so to the driver). */
     bool Reversed = false;

@@ -6,6 +6,7 @@
  * caller's mistakes.
  */
 #include "driver_fixture.h"
+#include "pipeline_reference.h"
 #include "entry/settings.h"
 #include "fake_scanner.h"
 #include "platform/platform.h"
@@ -101,6 +102,29 @@ protected:
                 }
         return image;
     }
+    /* What a correct pipeline makes of the scanner's lines: each output
+     * pixel and line computed from its position by the slow reference. */
+    std::vector<uint8_t> Rescaled()
+    {
+        bool color = block.wImageType == SD_IMAGE_COLOR, wide = block.wBitsPerPixel > 8;
+        uint32_t channels = color ? 3 : 1;
+        std::vector<ref::Line> lines;
+        for (uint32_t y = 0; y < scanner.Lines(); ++y) {
+            ref::Line line;
+            for (uint32_t x = 0; x < scanner.Pixels(); ++x)
+                for (uint32_t c = 0; c < channels; ++c)
+                    line.push_back(scanner.Sample(x, y, c));
+            lines.push_back(line);
+        }
+        bool uniform = block.wResolution > 600 && block.wResolution >= 25;
+        std::vector<uint8_t> image;
+        for (const ref::Line &line : ref::Scan(lines, channels, block.wWidth, block.wLength, uniform,
+                                               wide ? 65535 : 255)) {
+            std::vector<uint8_t> bytes = ref::ToBytes(line, wide);
+            image.insert(image.end(), bytes.begin(), bytes.end());
+        }
+        return image;
+    }
     uint32_t ImageReads() const
     {
         uint32_t reads = 0;
@@ -147,6 +171,7 @@ TEST_F(GetImage, TaggedColourSegmentsWithAGapPairUp)
             scanner.Page[0] = 0x83;
             scanner.Page[2] = 8;
             scanner.SegmentGap = 3;
+            scanner.SegmentOrder = sizes.size() > 1 ? "BRG" : "RGB";
             fake::Reset();
             scanner.Install();
             Start();
@@ -219,9 +244,10 @@ TEST_F(GetImage, RescaledScansGiveTheSameImageInAnyChunks)
             Start();
             std::vector<uint8_t> image = ReadAll(sizes);
             ASSERT_EQ(image.size(), size_t{block.wLength} * LineBytes());
-            if (run == 0)
+            if (run == 0) {
                 whole = image;
-            else
+                EXPECT_EQ(image, Rescaled()) << c.resolution << " dpi, type " << c.type;
+            } else
                 EXPECT_EQ(image, whole) << c.resolution << " dpi, type " << c.type << ", run " << run;
         }
         EXPECT_EQ(LiveAllocations(), 0) << c.resolution << " dpi";

@@ -187,17 +187,22 @@ TEST_F(StartScan, GreyAboveTheOpticalResolutionIsScannedAtIt)
 TEST_F(StartScan, BinaryDecision)
 {
     block.wBitsPerPixel = 1;
-    block.wResolution = 600;
+    block.wResolution = 500;
     ASSERT_EQ(Start(), 1u);
     EXPECT_EQ(ScanState.IsBinary, 1u);
     EXPECT_EQ(ScanState.IsLineArt, 1u);
     EXPECT_EQ(ScanState.SoftwareBinarize, 0u);
 
+    block.wResolution = 600; /* scanned at 1000: the scanner's bits would be too many */
+    ASSERT_EQ(Start(), 1u);
+    EXPECT_EQ(ScanState.SoftwareBinarize, 1u);
+    EXPECT_EQ(block.wWidth, (600 + 7) / 8);
+
     block.wResolution = 1300; /* above the page's bilevel maximum of 1200 */
     ASSERT_EQ(Start(), 1u);
     EXPECT_EQ(ScanState.SoftwareBinarize, 1u);
 
-    block.wResolution = 600;
+    block.wResolution = 500;
     block.wHalftoneMode = SD_HALFTONE_BUILTIN;
     scanner.Page[17] = 0;
     ASSERT_EQ(Start(), 1u);

@@ -69,6 +69,7 @@ struct OptionRow {
     const char *Long;   /* null: short form only */
     bool TakesValue;
     Setter Set;
+    bool ValueOptional = false; /* long form only: the value comes after '=' or not at all */
 };
 
 bool RangeError(std::string &error, const char *option, const std::string &value, const char *range)
@@ -130,6 +131,7 @@ const OptionRow kOptions[] = {
              o.Source = ScanSource::Transparency;
          else
              return RangeError(e, "--source", v, "Flatbed, ADF or Transparency");
+         o.SourceGiven = true;
          return true;
      }},
     {'l', nullptr, true, [](ScanOptions &o, const std::string &v, std::string &e) { return ParseMillimetres("-l", v, o.LeftMm, e); }},
@@ -169,10 +171,29 @@ const OptionRow kOptions[] = {
              o.Format = ImageFormat::Png;
          else if (SameWord(v, "tiff") || SameWord(v, "tif"))
              o.Format = ImageFormat::Tiff;
+         else if (SameWord(v, "pdf"))
+             o.Format = ImageFormat::Pdf;
          else
-             return RangeError(e, "--format", v, "pnm, png or tiff");
+             return RangeError(e, "--format", v, "pnm, png, tiff or pdf");
          return true;
      }},
+    {0, "jpeg-quality", true,
+     [](ScanOptions &o, const std::string &v, std::string &e) {
+         long value;
+         if (!ParseWhole(v, 1, 100, value))
+             return RangeError(e, "--jpeg-quality", v, "a JPEG quality from 1 to 100");
+         o.JpegQuality = static_cast<int>(value);
+         return true;
+     }},
+    {0, "preview", false, [](ScanOptions &o, const std::string &, std::string &) { o.Preview = true; return true; }},
+    {0, "batch", true,
+     [](ScanOptions &o, const std::string &v, std::string &) {
+         o.Batch = o.BatchGiven = true;
+         if (!v.empty())
+             o.BatchPattern = v;
+         return true;
+     },
+     true},
     {'o', "output-file", true, [](ScanOptions &o, const std::string &v, std::string &) { o.OutputFile = v; return true; }},
     {'p', "progress", false, [](ScanOptions &o, const std::string &, std::string &) { o.Progress = 1; return true; }},
     {0, "no-progress", false, [](ScanOptions &o, const std::string &, std::string &) { o.Progress = 0; return true; }},
@@ -182,6 +203,7 @@ const OptionRow kOptions[] = {
          if (!ParseWhole(v, 1, 9999, value))
              return RangeError(e, "--batch-count", v, "a number of pages from 1 to 9999");
          o.BatchCount = static_cast<unsigned>(value);
+         o.Batch = true;
          return true;
      }},
     {0, "batch-start", true,
@@ -190,6 +212,14 @@ const OptionRow kOptions[] = {
          if (!ParseWhole(v, 0, 999999, value))
              return RangeError(e, "--batch-start", v, "a page number from 0 to 999999");
          o.BatchStart = static_cast<unsigned>(value);
+         return true;
+     }},
+    {0, "batch-increment", true,
+     [](ScanOptions &o, const std::string &v, std::string &e) {
+         long value;
+         if (!ParseWhole(v, 1, 9999, value))
+             return RangeError(e, "--batch-increment", v, "a step between page numbers from 1 to 9999");
+         o.BatchIncrement = static_cast<unsigned>(value);
          return true;
      }},
     {0, "lamp-status", false, [](ScanOptions &o, const std::string &, std::string &) { o.LampStatus = true; return true; }},
@@ -250,6 +280,51 @@ const OptionRow *FindLong(const std::string &name)
     return nullptr;
 }
 
+/* A batch: where its pages go, and where they come from. The name comes
+ * from --batch=PATTERN, else -o, else out%d with the format's extension;
+ * from here on OutputFile holds it. */
+bool CheckBatch(ScanOptions &o, std::string &error)
+{
+    if (!o.BatchPattern.empty() && !o.OutputFile.empty()) {
+        error = "--batch=" + o.BatchPattern + " and -o both name the output: give one";
+        return false;
+    }
+    if (!o.BatchPattern.empty())
+        o.OutputFile = o.BatchPattern;
+    if (o.OutputFile.empty())
+        o.OutputFile = o.Format == ImageFormat::Pdf
+                           ? "out.pdf"
+                           : std::string("out%d.") + (o.Format == ImageFormat::Unknown ? "pnm" : FormatName(o.Format));
+    o.BatchPattern = o.OutputFile;
+    /* --batch feeds from the document feeder unless told otherwise; only
+     * the feeder says when the pages are done. */
+    if (o.BatchGiven && !o.SourceGiven)
+        o.Source = ScanSource::Adf;
+    if (o.Source != ScanSource::Adf && o.BatchCount == 0) {
+        error = std::string("a batch from the ") + (o.Source == ScanSource::Flatbed ? "flatbed" : "transparency unit") +
+                " needs --batch-count N: only the document feeder says when the pages are done";
+        return false;
+    }
+    return true;
+}
+
+/* Once the format is known: one document, or one file per page with %d. */
+bool CheckBatchNames(const ScanOptions &o, std::string &error)
+{
+    bool numbered = HasPageNumber(o.OutputFile);
+    if (o.Format == ImageFormat::Pdf && numbered) {
+        error = "a PDF holds the whole batch: name it without %d ('" + o.OutputFile + "')";
+        return false;
+    }
+    if (!WritesOneDocument(o) && !numbered && o.BatchCount != 1) {
+        error = "the file name '" + o.OutputFile + "' has no %d for the page number, so every page of the batch "
+                "would overwrite the last: use a name such as page%d." + FormatName(o.Format) +
+                ", or one document with --format pdf or a .tif name";
+        return false;
+    }
+    return true;
+}
+
 /* The checks that concern several options at once. */
 bool CheckCombinations(ScanOptions &o, std::string &error)
 {
@@ -272,6 +347,8 @@ bool CheckCombinations(ScanOptions &o, std::string &error)
                 std::to_string(o.Depth) + " does not go with it";
         return false;
     }
+    if (o.Batch && !CheckBatch(o, error))
+        return false;
     if (o.Format == ImageFormat::Unknown) {
         if (o.OutputFile.empty()) {
             o.Format = ImageFormat::Pnm;
@@ -279,13 +356,19 @@ bool CheckCombinations(ScanOptions &o, std::string &error)
             o.Format = FormatFromFileName(o.OutputFile);
             if (o.Format == ImageFormat::Unknown) {
                 error = "cannot tell the image format from the file name '" + o.OutputFile +
-                        "': use --format pnm, png or tiff";
+                        "': use --format pnm, png, tiff or pdf";
                 return false;
             }
         }
     }
-    if (o.BatchCount > 1 && o.OutputFile.empty()) {
-        error = "--batch-count needs -o FILE to name the pages";
+    if (o.Batch && !CheckBatchNames(o, error))
+        return false;
+    if (o.JpegQuality != 0 && o.Format != ImageFormat::Pdf) {
+        error = "--jpeg-quality goes with --format pdf";
+        return false;
+    }
+    if (o.Preview && o.Batch) {
+        error = "--preview scans the glass once; it does not go with --batch";
         return false;
     }
     if (!o.TraceFile.empty() && o.TraceFile == o.OutputFile) {
@@ -323,7 +406,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args)
                 return result;
             }
             std::string value;
-            if (row->TakesValue) {
+            if (row->TakesValue && row->ValueOptional) {
+                if (eq != std::string::npos)
+                    value = arg.substr(eq + 1);
+            } else if (row->TakesValue) {
                 if (eq != std::string::npos)
                     value = arg.substr(eq + 1);
                 else if (i + 1 < args.size())
@@ -387,6 +473,8 @@ ImageFormat FormatFromFileName(const std::string &name)
         return ImageFormat::Png;
     if (SameWord(ext, "tif") || SameWord(ext, "tiff"))
         return ImageFormat::Tiff;
+    if (SameWord(ext, "pdf"))
+        return ImageFormat::Pdf;
     return ImageFormat::Unknown;
 }
 
@@ -396,6 +484,7 @@ const char *FormatName(ImageFormat format)
     case ImageFormat::Pnm: return "pnm";
     case ImageFormat::Png: return "png";
     case ImageFormat::Tiff: return "tiff";
+    case ImageFormat::Pdf: return "pdf";
     case ImageFormat::Unknown: break;
     }
     return "unknown";
@@ -433,39 +522,57 @@ double MilsToMillimetres(uint32_t mils)
     return mils * 25.4 / 1000.0;
 }
 
-std::string BatchFileName(const std::string &pattern, unsigned page, unsigned batchCount)
+/* Where the %d (or %0Nd) of a name starts and ends, and its width. */
+static bool FindPageNumber(const std::string &pattern, size_t &start, size_t &end, unsigned &width)
 {
-    /* %d, or %0Nd with a width of one digit */
     for (size_t i = 0; i + 1 < pattern.size(); ++i) {
         if (pattern[i] != '%')
             continue;
         size_t j = i + 1;
-        unsigned width = 0;
+        width = 0;
         if (j + 1 < pattern.size() && pattern[j] == '0' && pattern[j + 1] >= '1' && pattern[j + 1] <= '9') {
             width = static_cast<unsigned>(pattern[j + 1] - '0');
             j += 2;
         }
         if (j < pattern.size() && pattern[j] == 'd') {
-            std::string number = std::to_string(page);
-            if (number.size() < width)
-                number.insert(0, width - number.size(), '0');
-            return pattern.substr(0, i) + number + pattern.substr(j + 1);
+            start = i;
+            end = j + 1;
+            return true;
         }
     }
-    if (batchCount <= 1)
+    return false;
+}
+
+bool HasPageNumber(const std::string &pattern)
+{
+    size_t start, end;
+    unsigned width;
+    return FindPageNumber(pattern, start, end, width);
+}
+
+bool WritesOneDocument(const ScanOptions &options)
+{
+    return options.Format == ImageFormat::Pdf ||
+           (options.Batch && options.Format == ImageFormat::Tiff && !HasPageNumber(options.OutputFile));
+}
+
+std::string BatchFileName(const std::string &pattern, unsigned page)
+{
+    size_t start, end;
+    unsigned width;
+    if (!FindPageNumber(pattern, start, end, width))
         return pattern;
-    size_t slash = pattern.rfind('/');
-    size_t dot = pattern.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == 0 ||
-        (slash != std::string::npos && dot == slash + 1))
-        return pattern + "-" + std::to_string(page);
-    return pattern.substr(0, dot) + "-" + std::to_string(page) + pattern.substr(dot);
+    std::string number = std::to_string(page);
+    if (number.size() < width)
+        number.insert(0, width - number.size(), '0');
+    return pattern.substr(0, start) + number + pattern.substr(end);
 }
 
 std::string UsageText(const std::string &program)
 {
     return "Usage: " + program + R"( [OPTION]... -o FILE
-Scan an image with the scandrv driver and write it to FILE (PNM, PNG or TIFF).
+Scan an image with the scandrv driver and write it to FILE (PNM, PNG, TIFF
+or PDF), or a batch of pages from the document feeder.
 
 Device:
   -d, --device NAME        the adapter and the device behind it [sim]:
@@ -488,7 +595,8 @@ Scan:
       --mode MODE          Color, Gray, Lineart or Halftone [the device's]
       --depth 1|8|16       bits per sample [8; 1 for Lineart and Halftone]
       --resolution DPI     dots per inch [the scanner's optical resolution]
-      --source SOURCE      Flatbed, ADF or Transparency [Flatbed]
+      --source SOURCE      Flatbed, ADF or Transparency [Flatbed; ADF with
+                           --batch]
   -l MM                    left edge of the scan area, millimetres [0]
   -t MM                    top edge of the scan area, millimetres [0]
   -x MM                    width of the scan area [to the edge of the glass]
@@ -498,19 +606,32 @@ Scan:
       --halftone-pattern N built-in halftone pattern 0 to 11 (implies
                            --mode Halftone) [5]
       --gamma-file FILE    a gamma table (see below)
+      --preview            a quick look at the whole glass: colour (grey on
+                           a grey scanner), 8 bits, at the lowest resolution
+                           the scanner offers from 50 dpi; --mode, --depth,
+                           --resolution and -l -t -x -y are left for the
+                           scan that follows
 
 Output:
   -o, --output-file FILE   where the image goes; without -o a PNM image is
                            written to standard output (never to a terminal)
-      --format FORMAT      pnm, png or tiff [from FILE's extension: .pnm .ppm
-                           .pgm .pbm, .png, .tif .tiff]
+      --format FORMAT      pnm, png, tiff or pdf [from FILE's extension: .pnm
+                           .ppm .pgm .pbm, .png, .tif .tiff, .pdf]
+      --jpeg-quality N     PDF: grey and colour pages as JPEG of quality N
+                           (1-100) [lossless]
   -p, --progress           show a progress bar on standard error [on when
                            standard error is a terminal]
       --no-progress        no progress bar
-      --batch-count N      scan N pages into FILE with %d (or %03d) replaced
-                           by the page number; without %d, "-N" goes before
-                           the extension
+      --batch[=PATTERN]    scan pages until the document feeder is empty
+                           (or --batch-count are done), each into PATTERN
+                           with %d (or %03d) replaced by its number
+                           [-o FILE, else out%d.pnm]; a PDF, or a TIFF named
+                           without %d, takes the whole batch as one document
+      --batch-count N      at most N pages (the flatbed and the transparency
+                           unit need it); a batch from --source even without
+                           --batch
       --batch-start N      number of the first page [1]
+      --batch-increment N  step from one page number to the next [1]
 
 Lamp and sensor (these run instead of a scan):
       --lamp-status        show the lamps, the lamp timer or lamp-on time
@@ -541,6 +662,10 @@ scan needs. A file that is not such text is a raw table handed to the
 driver as it is: 256 or 768 bytes (one byte per entry) for scans of up to
 8 bits, 131072 or 393216 bytes (16-bit little-endian entries) for 16-bit
 scans.
+
+A batch ends well when the feeder runs out of paper. When a page fails
+(a jam, a full disk), the pages before it are kept, and so is a document
+holding them; the failed page leaves no file.
 
 Exit status: 0 success, 1 the device, the driver or a file failed,
 2 the command line is wrong, 130 or 143 interrupted (SIGINT, SIGTERM).

@@ -16,7 +16,7 @@
 
 enum class ScanMode { Default, Color, Gray, Lineart, Halftone };
 enum class ScanSource { Flatbed, Adf, Transparency };
-enum class ImageFormat { Unknown, Pnm, Png, Tiff };
+enum class ImageFormat { Unknown, Pnm, Png, Tiff, Pdf };
 
 struct ScanOptions {
     /* Device and libraries */
@@ -42,6 +42,8 @@ struct ScanOptions {
     unsigned Depth = 0;                /* 0: 1 for bilevel modes, else 8 */
     unsigned Resolution = 0;           /* 0: the device's default */
     ScanSource Source = ScanSource::Flatbed;
+    bool SourceGiven = false;          /* --source was given (--batch defaults to ADF) */
+    bool Preview = false;              /* whole glass, colour, lowest resolution from 50 dpi */
     std::optional<double> LeftMm, TopMm, WidthMm, HeightMm;
     int Brightness = 0;
     int Contrast = 0;
@@ -52,8 +54,13 @@ struct ScanOptions {
     ImageFormat Format = ImageFormat::Unknown; /* after parsing: always known */
     std::string OutputFile;            /* empty: standard output */
     int Progress = -1;                 /* -1: when standard error is a terminal */
-    unsigned BatchCount = 1;
+    int JpegQuality = 0;               /* 0: lossless PDF pages; 1-100: JPEG */
+    bool Batch = false;                /* --batch or --batch-count: a run of pages */
+    bool BatchGiven = false;           /* --batch itself: the feeder unless --source says otherwise */
+    std::string BatchPattern;          /* --batch=PATTERN; after parsing the name of every page */
+    unsigned BatchCount = 0;           /* 0: until the feeder is empty */
     unsigned BatchStart = 1;
+    unsigned BatchIncrement = 1;
     bool Verbose = false;
 
     /* True when a lamp or sensor action was asked for: these run instead
@@ -82,8 +89,13 @@ uint32_t MillimetresToMils(double mm);
 double MilsToMillimetres(uint32_t mils);
 
 /* The output file of page n of a batch: a %d (or %0Nd) in the name is
- * replaced by n; without one, "-n" goes before the extension. */
-std::string BatchFileName(const std::string &pattern, unsigned page, unsigned batchCount);
+ * replaced by n; a name without one is the name of every page. */
+std::string BatchFileName(const std::string &pattern, unsigned page);
+/* Whether a name holds the %d (or %0Nd) that numbers the pages. */
+bool HasPageNumber(const std::string &pattern);
+/* Whether the batch goes into one file (a PDF, or a TIFF named without %d)
+ * rather than a file per page. */
+bool WritesOneDocument(const ScanOptions &options);
 
 std::string UsageText(const std::string &program);
 

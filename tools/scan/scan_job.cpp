@@ -10,6 +10,7 @@
  */
 #include "scan_job.h"
 
+#include "document_writer.h"
 #include "messages.h"
 #include "output_file.h"
 #include "progress.h"
@@ -30,6 +31,9 @@ constexpr int kMaxEmptyCalls = 100;
 /* How far past the glass an area may reach and be trimmed to it: the
  * rounding of millimetres to 1/1000 inch, with room to spare. */
 constexpr uint32_t kAreaToleranceMils = 20;
+/* A preview scans at the lowest resolution offered from here up: enough
+ * to choose an area by, quick to scan. */
+constexpr unsigned kPreviewResolution = 50;
 
 /* What one page came to. */
 enum class PageOutcome { Written, Failed, NoDocument, Interrupted };
@@ -74,15 +78,6 @@ bool PlaceSpan(const char *startName, const char *extentName, const std::optiona
     return true;
 }
 
-struct PageJob {
-    const LoadedDriver &Driver;
-    const ScanOptions &Options;
-    const ScanPlan &Plan;
-    std::string FileName;   /* empty: standard output */
-    std::string Label;      /* for the progress bar */
-    bool ShowProgress;
-};
-
 void EndScan(const DriverApi &api)
 {
     ParamBlock block;
@@ -90,15 +85,92 @@ void EndScan(const DriverApi &api)
     api.ScannerAbortScan(&block);
 }
 
-PageOutcome Interrupted(const DriverApi &api, OutputFile &out, std::unique_ptr<ImageWriter> &writer,
-                        ProgressBar &bar)
+/* Where the lines of one page go: a file of its own, or the next page of
+ * the batch's document. Open comes before the scan starts, so that a file
+ * that cannot be written costs no page of the feeder; a page that fails or
+ * is interrupted is discarded and leaves nothing behind. */
+class PageSink {
+public:
+    virtual ~PageSink() = default;
+    virtual bool Open(std::string &error) = 0;
+    virtual bool Begin(const ImageInfo &image, std::string &error) = 0;
+    virtual bool WriteLines(const uint8_t *lines, uint32_t count, std::string &error) = 0;
+    virtual bool Commit(std::string &error) = 0;
+    virtual void Discard() = 0;
+};
+
+/* A file of its own, written under a temporary name and renamed when done. */
+class FileSink : public PageSink {
+public:
+    FileSink(ImageFormat format, std::string fileName) : Format(format), FileName(std::move(fileName)) {}
+    ~FileSink() override { Discard(); }
+
+    bool Open(std::string &error) override
+    {
+        Writer = CreateImageWriter(Format);
+        return OpenOutput(FileName, Out, error);
+    }
+    bool Begin(const ImageInfo &image, std::string &error) override { return Writer->Begin(Out.Stream, image, error); }
+    bool WriteLines(const uint8_t *lines, uint32_t count, std::string &error) override
+    {
+        return Writer->WriteLines(lines, count, error);
+    }
+    bool Commit(std::string &error) override
+    {
+        if (!Writer->Finish(error))
+            return false;
+        Writer.reset();
+        return CommitOutput(Out, error);
+    }
+    void Discard() override
+    {
+        Writer.reset();
+        DiscardOutput(Out);
+    }
+
+private:
+    ImageFormat Format;
+    std::string FileName;
+    std::unique_ptr<ImageWriter> Writer;
+    OutputFile Out;
+};
+
+/* The next page of the batch's document; the document's file is the
+ * batch's, opened before the first page and committed after the last. */
+class DocumentPageSink : public PageSink {
+public:
+    explicit DocumentPageSink(DocumentWriter &document) : Document(document) {}
+    bool Open(std::string &) override { return true; }
+    bool Begin(const ImageInfo &image, std::string &error) override { return Document.BeginPage(image, error); }
+    bool WriteLines(const uint8_t *lines, uint32_t count, std::string &error) override
+    {
+        return Document.WriteLines(lines, count, error);
+    }
+    bool Commit(std::string &error) override { return Document.EndPage(error); }
+    void Discard() override { Document.AbandonPage(); }
+
+private:
+    DocumentWriter &Document;
+};
+
+struct PageJob {
+    const LoadedDriver &Driver;
+    const ScanOptions &Options;
+    const ScanPlan &Plan;
+    PageSink &Sink;
+    std::string Where;      /* the file, for messages */
+    std::string Label;      /* for the progress bar */
+    std::string Prefix;     /* "page 3: " in a batch, before every message */
+    bool ShowProgress;
+};
+
+PageOutcome Interrupted(const PageJob &job, ProgressBar &bar)
 {
     EndProgress(bar);
-    EndScan(api);
-    writer.reset();
-    DiscardOutput(out);
-    Report(std::string("interrupted by ") + (InterruptSignal == SIGTERM ? "SIGTERM" : "SIGINT") +
-           ": the scan was stopped and no image was written");
+    EndScan(job.Driver.Api);
+    job.Sink.Discard();
+    Report(job.Prefix + "interrupted by " + (InterruptSignal == SIGTERM ? "SIGTERM" : "SIGINT") +
+           ": the scan was stopped and its image was not written");
     return PageOutcome::Interrupted;
 }
 
@@ -106,12 +178,10 @@ PageOutcome ScanPage(const PageJob &job)
 {
     const DriverApi &api = job.Driver.Api;
     std::string error;
-    OutputFile out;
-    if (!OpenOutput(job.FileName, out, error)) {
-        Report(error);
+    if (!job.Sink.Open(error)) {
+        Report(job.Prefix + error);
         return PageOutcome::Failed;
     }
-    std::unique_ptr<ImageWriter> writer = CreateImageWriter(job.Options.Format);
     ProgressBar bar;
 
     ScanAttributeBlock block = job.Plan.Block;
@@ -120,19 +190,17 @@ PageOutcome ScanPage(const PageJob &job)
     int rc = ResultCodeOf(block.dwResult);
     if (InterruptSignal != 0) {
         if (rc != SD_OK) {
-            writer.reset();
-            DiscardOutput(out);
-            Report("interrupted: no image was written");
+            job.Sink.Discard();
+            Report(job.Prefix + "interrupted: no image was written");
             return PageOutcome::Interrupted;
         }
-        return Interrupted(api, out, writer, bar);
+        return Interrupted(job, bar);
     }
     if (rc != SD_OK) {
-        writer.reset();
-        DiscardOutput(out);
+        job.Sink.Discard();
         if (rc == SD_ERR_NO_MEDIUM)
             return PageOutcome::NoDocument;
-        Report(DescribeFailure("cannot start the scan", rc));
+        Report(DescribeFailure(job.Prefix + "cannot start the scan", rc));
         return PageOutcome::Failed;
     }
 
@@ -145,27 +213,25 @@ PageOutcome ScanPage(const PageJob &job)
     auto fail = [&](const std::string &message) {
         EndProgress(bar);
         EndScan(api);
-        writer.reset();
-        DiscardOutput(out);
-        Report(message);
+        job.Sink.Discard();
+        Report(job.Prefix + message);
         return PageOutcome::Failed;
     };
     if (image.Width == 0 || image.Height == 0)
         return fail("the scan area holds no whole pixel at " + std::to_string(image.Resolution) + " dpi");
-    /* Bilevel lines the scanner makes itself come at the resolution of its
-     * scan window, which is not always the one asked for, and the driver
-     * cannot rescale bits: such an image would be stretched and cut short. */
+    /* The image is written with the line size the area gives; a driver that
+     * reports bilevel lines of another size would have them stretched and
+     * cut short, so such a scan is refused rather than written wrong. */
     if (image.Depth == 1 && LineBytes(image) != block.wWidth)
-        return fail("at " + std::to_string(image.Resolution) + " dpi this scanner makes bilevel lines of " +
-                    std::to_string(block.wWidth * 8u) + " pixels where the area holds " + std::to_string(image.Width) +
-                    ": choose a resolution it scans bilevel images at (such as 250, 500 or 1000 dpi), "
-                    "or --mode Gray");
+        return fail("the driver delivers bilevel lines of " + std::to_string(block.wWidth) + " bytes where the area holds " +
+                    std::to_string(image.Width) + " pixels at " + std::to_string(image.Resolution) +
+                    " dpi; try --mode Gray");
     if (job.Options.Verbose)
-        std::fprintf(stderr, "scan: %u x %u pixels, %s, %u bit%s per sample, %u dpi, into %s (%s)\n", image.Width,
-                     image.Height, image.Channels == 3 ? "colour" : image.Depth == 1 ? "bilevel" : "grey",
-                     image.Depth, image.Depth == 1 ? "" : "s", image.Resolution,
-                     job.FileName.empty() ? "standard output" : job.FileName.c_str(), FormatName(job.Options.Format));
-    if (!writer->Begin(out.Stream, image, error))
+        std::fprintf(stderr, "scan: %s%u x %u pixels, %s, %u bit%s per sample, %u dpi, into %s (%s)\n",
+                     job.Prefix.c_str(), image.Width, image.Height,
+                     image.Channels == 3 ? "colour" : image.Depth == 1 ? "bilevel" : "grey", image.Depth,
+                     image.Depth == 1 ? "" : "s", image.Resolution, job.Where.c_str(), FormatName(job.Options.Format));
+    if (!job.Sink.Begin(image, error))
         return fail(error);
 
     size_t lineBytes = LineBytes(image);
@@ -188,6 +254,14 @@ PageOutcome ScanPage(const PageJob &job)
         request.dwRequestLines = want;
         api.ScannerGetImage(&request);
         rc = ResultCodeOf(request.dwResult);
+        /* A feeder takes its page when the image starts: an empty tray
+         * answers the first read. */
+        if (rc == SD_ERR_NO_MEDIUM && done == 0) {
+            EndProgress(bar);
+            EndScan(api);
+            job.Sink.Discard();
+            return PageOutcome::NoDocument;
+        }
         if (rc != SD_OK)
             return fail(DescribeFailure("the scan stopped after " + std::to_string(done) + " of " +
                                             std::to_string(image.Height) + " lines",
@@ -198,25 +272,23 @@ PageOutcome ScanPage(const PageJob &job)
                         std::to_string(image.Height) + ")");
         if (got > 0) {
             emptyCalls = 0;
-            if (!writer->WriteLines(buffer.data(), got, error))
+            if (!job.Sink.WriteLines(buffer.data(), got, error))
                 return fail(error);
             done += got;
             UpdateProgress(bar, done);
         }
         if (InterruptSignal != 0)
-            return Interrupted(api, out, writer, bar);
+            return Interrupted(job, bar);
     }
     EndProgress(bar);
     EndScan(api);
-    if (!writer->Finish(error))
-        return fail(error);
-    writer.reset();
-    if (!CommitOutput(out, error)) {
-        Report(error);
+    if (!job.Sink.Commit(error)) {
+        job.Sink.Discard();
+        Report(job.Prefix + error);
         return PageOutcome::Failed;
     }
-    if (job.Options.Verbose && !job.FileName.empty())
-        std::fprintf(stderr, "scan: wrote %s\n", job.FileName.c_str());
+    if (job.Options.Verbose)
+        std::fprintf(stderr, "scan: %swrote %s\n", job.Prefix.c_str(), job.Where.c_str());
     return PageOutcome::Written;
 }
 
@@ -227,6 +299,15 @@ int InterruptStatus()
 
 } // namespace
 
+unsigned PreviewResolution(const SourceInfo &info)
+{
+    unsigned best = 0;
+    for (uint16_t r : info.Resolutions)
+        if (r >= kPreviewResolution && (best == 0 || r < best))
+            best = r;
+    return best != 0 ? best : info.HighestResolution();
+}
+
 bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan, std::string &error)
 {
     ScanAttributeBlock &b = plan.Block;
@@ -235,11 +316,11 @@ bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan
     b.wScanSource = SourceBits(options.Source);
 
     ScanMode mode = options.Mode;
-    if (mode == ScanMode::Default)
+    if (mode == ScanMode::Default || options.Preview)
         mode = info.HasColor() ? ScanMode::Color : ScanMode::Gray;
     bool bilevel = mode == ScanMode::Lineart || mode == ScanMode::Halftone;
     plan.Channels = mode == ScanMode::Color ? 3 : 1;
-    plan.Depth = options.Depth != 0 ? options.Depth : bilevel ? 1 : 8;
+    plan.Depth = options.Depth != 0 && !options.Preview ? options.Depth : bilevel ? 1 : 8;
     /* A colour request on a grey-only scanner goes to the driver as it is:
      * the driver refuses it in its own words (-308). */
     b.wImageType = mode == ScanMode::Color ? SD_IMAGE_COLOR : SD_IMAGE_RED;
@@ -251,7 +332,9 @@ bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan
     if (options.HalftonePattern)
         b.wHalftonePattern = static_cast<uint16_t>(*options.HalftonePattern);
 
-    plan.Resolution = options.Resolution != 0 ? options.Resolution : info.BaseResolution();
+    plan.Resolution = options.Preview           ? PreviewResolution(info)
+                      : options.Resolution != 0 ? options.Resolution
+                                                : info.BaseResolution();
     if (plan.Resolution > info.HighestResolution()) {
         error = "--resolution " + std::to_string(plan.Resolution) + " is above the highest the scanner offers, " +
                 std::to_string(info.HighestResolution()) + " dpi";
@@ -259,9 +342,13 @@ bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan
     }
     b.wResolution = static_cast<uint16_t>(plan.Resolution);
 
+    /* A preview shows the whole glass; the area is for the scan after it. */
+    const std::optional<double> whole;
     uint16_t left = 0, right = 0, top = 0, bottom = 0;
-    if (!PlaceSpan("-l", "-x", options.LeftMm, options.WidthMm, info.Defaults.wWidth, left, right, error) ||
-        !PlaceSpan("-t", "-y", options.TopMm, options.HeightMm, info.Defaults.wLength, top, bottom, error))
+    if (!PlaceSpan("-l", "-x", options.Preview ? whole : options.LeftMm, options.Preview ? whole : options.WidthMm,
+                   info.Defaults.wWidth, left, right, error) ||
+        !PlaceSpan("-t", "-y", options.Preview ? whole : options.TopMm, options.Preview ? whole : options.HeightMm,
+                   info.Defaults.wLength, top, bottom, error))
         return false;
     b.wLeft = left;
     b.wRight = right;
@@ -282,6 +369,18 @@ bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan
         b.wFlags = static_cast<uint16_t>(b.wFlags | SD_FLAG_GAMMA);
     }
     return true;
+}
+
+ImageInfo PlannedImage(const ScanPlan &plan)
+{
+    const ScanAttributeBlock &b = plan.Block;
+    ImageInfo image;
+    image.Width = ((static_cast<uint32_t>(b.wRight) - b.wLeft + 1) * plan.Resolution + 500) / 1000;
+    image.Height = ((static_cast<uint32_t>(b.wBottom) - b.wTop + 1) * plan.Resolution + 500) / 1000;
+    image.Channels = plan.Channels;
+    image.Depth = plan.Depth;
+    image.Resolution = plan.Resolution;
+    return image;
 }
 
 ImageInfo DeliveredImage(const ScanPlan &plan)
@@ -348,33 +447,90 @@ int RunScans(const LoadedDriver &driver, const ScanOptions &options)
     }
 
     bool showProgress = options.Progress == 1 || (options.Progress == -1 && isatty(STDERR_FILENO));
+    bool oneDocument = WritesOneDocument(options);
+    std::unique_ptr<DocumentWriter> document;
+    OutputFile documentFile;
+    if (oneDocument) {
+        document = options.Format == ImageFormat::Pdf ? CreatePdfWriter(options.JpegQuality) : CreateTiffPagesWriter();
+        if (!document->Accepts(PlannedImage(plan), error)) {
+            Report(error);
+            return kExitUsage;
+        }
+        if (!OpenOutput(options.OutputFile, documentFile, error) || !document->Begin(documentFile.Stream, error)) {
+            Report(error);
+            DiscardOutput(documentFile);
+            return kExitFailure;
+        }
+    }
+
     InstallInterruptHandlers();
-    for (unsigned i = 0; i < options.BatchCount; ++i) {
-        unsigned page = options.BatchStart + i;
-        PageJob job{driver, options, plan,
-                    options.OutputFile.empty() ? std::string()
-                                               : BatchFileName(options.OutputFile, page, options.BatchCount),
-                    options.BatchCount > 1 ? "Page " + std::to_string(page) : std::string("Scanning"),
+    const bool fromFeeder = options.Batch && options.Source == ScanSource::Adf;
+    const unsigned limit = options.Batch ? options.BatchCount : 1; /* 0: until the feeder is empty */
+    int status = kExitOk;
+    unsigned written = 0, failedPage = 0;
+    bool feederEmpty = false;
+    for (unsigned i = 0; limit == 0 || i < limit; ++i) {
+        unsigned page = options.BatchStart + i * options.BatchIncrement;
+        std::string name = oneDocument || options.OutputFile.empty() ? options.OutputFile
+                                                                     : BatchFileName(options.OutputFile, page);
+        std::unique_ptr<PageSink> sink;
+        if (oneDocument)
+            sink = std::make_unique<DocumentPageSink>(*document);
+        else
+            sink = std::make_unique<FileSink>(options.Format, name);
+        std::string where = name.empty() ? "standard output" : name;
+        if (oneDocument && options.Batch)
+            where += " (page " + std::to_string(written + 1) + ")";
+        PageJob job{driver,
+                    options,
+                    plan,
+                    *sink,
+                    where,
+                    options.Batch ? "Page " + std::to_string(page) : std::string("Scanning"),
+                    options.Batch ? "page " + std::to_string(page) + ": " : std::string(),
                     showProgress};
-        switch (ScanPage(job)) {
-        case PageOutcome::Written:
+        PageOutcome outcome = ScanPage(job);
+        if (outcome == PageOutcome::Written) {
+            ++written;
+        } else if (outcome == PageOutcome::NoDocument && fromFeeder) {
+            /* The device's word ends a feeder batch: the sensor alone cannot
+             * tell an empty tray from a busy scanner. */
+            feederEmpty = true;
             break;
-        case PageOutcome::NoDocument:
-            if (i > 0 && options.Source == ScanSource::Adf) {
-                std::fprintf(stderr, "scan: the document feeder is empty after %u page%s\n", i, i == 1 ? "" : "s");
-                return kExitOk;
-            }
-            Report(DescribeFailure("cannot start the scan", SD_ERR_NO_MEDIUM));
-            return kExitFailure;
-        case PageOutcome::Interrupted:
-            return InterruptStatus();
-        case PageOutcome::Failed:
-            return kExitFailure;
+        } else {
+            if (outcome == PageOutcome::NoDocument)
+                Report(DescribeFailure(job.Prefix + "cannot start the scan", SD_ERR_NO_MEDIUM));
+            status = outcome == PageOutcome::Interrupted ? InterruptStatus() : kExitFailure;
+            failedPage = page;
+            break;
         }
         if (InterruptSignal != 0) {
             Report("interrupted between pages");
-            return InterruptStatus();
+            status = InterruptStatus();
+            break;
         }
     }
-    return kExitOk;
+
+    /* The document keeps every page that was completed. */
+    if (oneDocument) {
+        if (document->Pages() == 0) {
+            DiscardOutput(documentFile);
+        } else if (!document->Finish(error) || !CommitOutput(documentFile, error)) {
+            Report(error);
+            DiscardOutput(documentFile);
+            status = kExitFailure;
+            written = 0;
+        }
+    }
+    if (feederEmpty)
+        std::fprintf(stderr, "scan: feeder empty after %u page%s%s\n", written, written == 1 ? "" : "s",
+                     written == 0 ? "; nothing was written" : "");
+    if (options.Batch && failedPage != 0) {
+        std::string kept = written == 0 ? "no page was kept"
+                                        : "the " + std::to_string(written) + " page" + (written == 1 ? "" : "s") +
+                                              " scanned before it " + (written == 1 ? "is" : "are") + " kept" +
+                                              (oneDocument ? " in " + options.OutputFile : "");
+        Report("the batch stopped at page " + std::to_string(failedPage) + "; " + kept);
+    }
+    return status;
 }

@@ -32,6 +32,14 @@ struct ScanPlan {
  * with a message when the options do not fit the device. */
 bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan, std::string &error);
 
+/* The resolution a preview scans at: the lowest the source offers from
+ * 50 dpi up (its highest when it offers none that high). */
+unsigned PreviewResolution(const SourceInfo &info);
+
+/* The image the plan asks for, as the driver will size it (bilevel lines
+ * too), for checks before the scan starts. */
+ImageInfo PlannedImage(const ScanPlan &plan);
+
 /* The image the started scan will deliver, from the block vScannerStartScan
  * wrote back. Bilevel lines are counted in bytes there; their pixel count
  * follows from the area and the resolution, as the driver computes it (the
