@@ -44,6 +44,60 @@ void ReverseStretches(uint8_t *start, uint32_t stride, uint32_t stretches, uint3
     }
 }
 
+/* Eight bytes read as one 64-bit word (in memory order either way), turned
+ * around: byte-swapped. With PackedBits the bits of every byte are reversed
+ * too. */
+template <bool PackedBits> inline uint64_t FlipWord(uint64_t x)
+{
+    x = __builtin_bswap64(x);
+    if (PackedBits) {
+        x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+        x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+        x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    }
+    return x;
+}
+
+/* ReverseStretches for single bytes, eight at a time from both ends: the
+ * word at the front and the word at the back are each turned around and
+ * trade places. What is left in the middle (under 16 bytes) is swapped byte
+ * by byte. The result is that of swapping byte by byte throughout; with
+ * PackedBits every byte of the stretch, the middle one of an odd count
+ * included, also has its bits reversed. (Two-byte units are left to
+ * ReverseStretches, whose plain loop the compiler vectorizes.) */
+template <bool PackedBits>
+void ReverseWordwise(uint8_t *start, uint32_t stride, uint32_t stretches, uint32_t count)
+{
+    constexpr uint32_t Unit = 1;
+    for (uint32_t j = 0; j < stretches; ++j) {
+        uint8_t *lo = start + static_cast<size_t>(j) * stride;
+        uint8_t *hi = lo + static_cast<size_t>(count) * Unit; /* one past the last unit */
+        while (hi - lo >= 16) {
+            uint64_t front, back;
+            std::memcpy(&front, lo, 8);
+            std::memcpy(&back, hi - 8, 8);
+            front = FlipWord<PackedBits>(front);
+            back = FlipWord<PackedBits>(back);
+            std::memcpy(lo, &back, 8);
+            std::memcpy(hi - 8, &front, 8);
+            lo += 8;
+            hi -= 8;
+        }
+        for (; hi - lo >= static_cast<ptrdiff_t>(2 * Unit); lo += Unit, hi -= Unit) {
+            uint8_t held[Unit];
+            std::memcpy(held, lo, Unit);
+            std::memcpy(lo, hi - Unit, Unit);
+            std::memcpy(hi - Unit, held, Unit);
+            if (PackedBits) {
+                *lo = BitReversal[*lo];
+                hi[-1] = BitReversal[hi[-1]];
+            }
+        }
+        if (PackedBits && hi - lo == 1)
+            *lo = BitReversal[*lo];
+    }
+}
+
 uint32_t Smaller(uint32_t a, uint32_t b)
 {
     return a < b ? a : b;
@@ -60,15 +114,10 @@ void MirrorLines(int32_t selector, int32_t sampleBits, uint32_t pixels, uint32_t
     const uint32_t sampleBytes = sampleBits > 8 ? 2 : 1;
     switch (selector) {
     case kMirrorBinary: {
-        const uint32_t bytes = Smaller(pixels / 8 + (pixels % 8 != 0), lineBytes);
-        ReverseStretches<1>(first, lineBytes, lines, bytes);
         /* The pixels inside each byte change order as well. Padding bits of a
          * last partial byte thus end up in front of the first pixel. */
-        for (uint32_t j = 0; j < lines; ++j) {
-            uint8_t *line = first + static_cast<size_t>(j) * lineBytes;
-            for (uint32_t b = 0; b < bytes; ++b)
-                line[b] = BitReversal[line[b]];
-        }
+        const uint32_t bytes = Smaller(pixels / 8 + (pixels % 8 != 0), lineBytes);
+        ReverseWordwise<true>(first, lineBytes, lines, bytes);
         break;
     }
     case kMirrorSingle: {
@@ -76,7 +125,7 @@ void MirrorLines(int32_t selector, int32_t sampleBits, uint32_t pixels, uint32_t
         if (sampleBytes == 2)
             ReverseStretches<2>(first, lineBytes, lines, count);
         else
-            ReverseStretches<1>(first, lineBytes, lines, count);
+            ReverseWordwise<false>(first, lineBytes, lines, count);
         break;
     }
     case kMirrorTagged: {
@@ -87,7 +136,7 @@ void MirrorLines(int32_t selector, int32_t sampleBits, uint32_t pixels, uint32_t
         if (sampleBytes == 2)
             ReverseStretches<2>(first + 2, segment, lines * 3, count);
         else
-            ReverseStretches<1>(first + 2, segment, lines * 3, count);
+            ReverseWordwise<false>(first + 2, segment, lines * 3, count);
         break;
     }
     case kMirrorWholePixel: {

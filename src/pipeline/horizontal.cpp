@@ -53,6 +53,7 @@ void WidenUniform(uint8_t *dstLine, const uint8_t *srcLine)
     for (unsigned c = 0; c < Channels; ++c)
         cur[c] = LoadSample<Sample>(srcLine, c);
 
+    const ExactDivider byDd = MakeDivider(dd);
     uint32_t s = 0;
     uint32_t acc = ds;
     for (uint32_t k = 0; k + 1 < dd; ++k) {
@@ -67,40 +68,67 @@ void WidenUniform(uint8_t *dstLine, const uint8_t *srcLine)
         }
         for (unsigned c = 0; c < Channels; ++c)
             StoreSample<Sample>(dstLine, k * Channels + c,
-                                acc == dd ? cur[c] : InterpolateSample(prev[c], cur[c], acc, dd));
+                                acc == dd ? cur[c] : InterpolateDivided(prev[c], cur[c], acc, byDd));
         acc += ds;
     }
     if (dd > 0)
         CopyPixel<Sample, Channels>(dstLine, dd - 1, srcLine, ds - 1);
 }
 
-/* The same positions as widening. x is the position of the next output
- * pixel, y that of the current source pixel; an output pixel is made at the
- * first source pixel at or beyond it, blended with the one before. Since
- * Ds > Dd, at most one output pixel falls on a source pixel, none on pixel 0,
- * and the last falls exactly on the last source pixel. */
+/* Steps through the source pixels that the output pixels of a narrowing
+ * fall on. Output pixel k sits at position x = (k + 1) x Ds, in the unit in
+ * which a source pixel is Dd long; source pixel i ends at (i + 1) x Dd. The
+ * first source pixel at or beyond x is i = (x - 1) / Dd, and x lies
+ * (x - 1) % Dd + 1 past the end of pixel i - 1. Quotient and remainder are
+ * carried from one output pixel to the next instead of divided afresh. */
+struct NarrowStep {
+    uint32_t Pixel;     /* i: the source pixel output pixel k falls on */
+    uint32_t Remainder; /* (x - 1) % Dd */
+    uint32_t Whole;     /* Ds / Dd */
+    uint32_t Part;      /* Ds % Dd */
+    uint32_t Dd;
+
+    NarrowStep(uint32_t ds, uint32_t dd)
+        : Pixel((ds - 1) / dd), Remainder((ds - 1) % dd), Whole(ds / dd), Part(ds % dd), Dd(dd)
+    {
+    }
+    void Next()
+    {
+        Pixel += Whole;
+        Remainder += Part;
+        if (Remainder >= Dd) {
+            Remainder -= Dd;
+            ++Pixel;
+        }
+    }
+};
+
+/* The same positions as widening. Output pixel k blends source pixels i - 1
+ * and i at w = x - i x Dd (1..Dd), where i is the first source pixel at or
+ * beyond its position; w = Dd is pixel i itself. Since Ds > Dd, no output
+ * pixel falls on pixel 0 (so pixel i - 1 exists), and the last falls exactly
+ * on the last source pixel. Only the source pixels that output pixels fall
+ * on, and the ones before them, are read. */
 template <typename Sample, unsigned Channels>
 void NarrowUniform(uint8_t *dstLine, const uint8_t *srcLine)
 {
     const uint32_t ds = LinePipeline.SrcPixels;
     const uint32_t dd = LinePipeline.DstPixels;
-    uint32_t x = ds;
-    uint32_t y = dd;
-    uint32_t k = 0;
-    for (uint32_t i = 0; i < ds; ++i, y += dd) {
-        if (x > y)
-            continue;
-        const uint32_t w = dd - (y - x); /* 1..dd: distance past pixel i - 1 */
+    if (dd == 0)
+        return;
+    const ExactDivider byDd = MakeDivider(dd);
+    NarrowStep step(ds, dd);
+    for (uint32_t k = 0; k < dd; ++k, step.Next()) {
+        const uint32_t i = step.Pixel;
+        const uint32_t w = step.Remainder + 1;
         if (w == dd) {
             CopyPixel<Sample, Channels>(dstLine, k, srcLine, i);
         } else {
             for (unsigned c = 0; c < Channels; ++c)
                 StoreSample<Sample>(dstLine, k * Channels + c,
-                                    InterpolateSample(LoadSample<Sample>(srcLine, (i - 1) * Channels + c),
-                                                      LoadSample<Sample>(srcLine, i * Channels + c), w, dd));
+                                    InterpolateDivided(LoadSample<Sample>(srcLine, (i - 1) * Channels + c),
+                                                       LoadSample<Sample>(srcLine, i * Channels + c), w, byDd));
         }
-        ++k;
-        x += ds;
     }
 }
 
@@ -123,14 +151,19 @@ void WidenInsert(uint8_t *dstLine, const uint8_t *srcLine)
     uint32_t acc[Channels];
     ExtrapolateFirstPixel<Sample, Channels>(srcLine, ds, prev);
 
+    /* n is whole or whole + 1: one divider for each. */
+    const ExactDivider byWhole = MakeDivider(whole + 1);
+    const ExactDivider byMore = MakeDivider(whole + 2);
     uint32_t rem = 0;
     uint32_t k = 0;
     for (uint32_t i = 0; i < ds; ++i) {
         uint32_t n = whole;
+        const ExactDivider *divider = &byWhole;
         rem += part;
         if (rem >= ds) {
             rem -= ds;
             ++n;
+            divider = &byMore;
         }
         for (unsigned c = 0; c < Channels; ++c) {
             cur[c] = LoadSample<Sample>(srcLine, i * Channels + c);
@@ -138,7 +171,7 @@ void WidenInsert(uint8_t *dstLine, const uint8_t *srcLine)
         }
         for (uint32_t j = 0; j < n; ++j, ++k) {
             for (unsigned c = 0; c < Channels; ++c) {
-                StoreSample<Sample>(dstLine, k * Channels + c, acc[c] / (n + 1));
+                StoreSample<Sample>(dstLine, k * Channels + c, Divide(acc[c], *divider));
                 acc[c] += cur[c] - prev[c]; /* modulo 2^32 when cur < prev */
             }
         }
@@ -150,21 +183,18 @@ void WidenInsert(uint8_t *dstLine, const uint8_t *srcLine)
 
 /* Whole pixels are copied or dropped: pixel i is kept when a multiple of Ds
  * lies in (i x Dd, (i + 1) x Dd], so output pixel k is source pixel
- * ceil((k + 1) x Ds / Dd) - 1 and the last source pixel is always kept. */
+ * ceil((k + 1) x Ds / Dd) - 1 = ((k + 1) x Ds - 1) / Dd, the pixel the
+ * narrowing step lands on, and the last source pixel is always kept. */
 template <typename Sample, unsigned Channels>
 void NarrowDrop(uint8_t *dstLine, const uint8_t *srcLine)
 {
     const uint32_t ds = LinePipeline.SrcPixels;
     const uint32_t dd = LinePipeline.DstPixels;
-    uint32_t acc = dd;
-    uint32_t k = 0;
-    for (uint32_t i = 0; i < ds; ++i) {
-        if (acc >= ds)
-            acc -= ds;
-        if (acc < dd)
-            CopyPixel<Sample, Channels>(dstLine, k++, srcLine, i);
-        acc += dd;
-    }
+    if (dd == 0)
+        return;
+    NarrowStep step(ds, dd);
+    for (uint32_t k = 0; k < dd; ++k, step.Next())
+        CopyPixel<Sample, Channels>(dstLine, k, srcLine, step.Pixel);
 }
 
 SCANDRV_SCALER_LAYOUTS(, WidenUniform)

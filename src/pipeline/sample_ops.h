@@ -21,6 +21,46 @@ inline uint32_t InterpolateSample(uint32_t p, uint32_t c, uint32_t w, uint32_t n
     return c > p ? p + (c - p) * w / n : p - (p - c) * w / n;
 }
 
+/*
+ * Division by a divisor fixed for the scan (pixel or line counts, blend
+ * weights), as a multiply and a shift. With l = ceil(log2 d), k = 16 + 2l and
+ * m = ceil(2^k / d), floor(x m / 2^k) = floor(x / d) for every x up to
+ * 65535 d: writing m d = 2^k + e with 0 <= e < d <= 2^l, x m / 2^k is
+ * x / d + x e / (d 2^k), and x e < 2^16 d 2^l <= 2^k makes the excess below
+ * 1 / d, too little to reach the next whole number. The product stays below
+ * 2^64 for d up to 65536 (k <= 48): x m <= 65535 d (2^k / d + 1) < 2^(16 + k).
+ * Every quotient the routines take has such a numerator: a sample difference
+ * (at most 65535) times a weight below the divisor, or a weighted sum of
+ * samples whose weights add up to the divisor.
+ */
+struct ExactDivider {
+    uint64_t Multiplier;
+    uint32_t Shift;
+};
+
+inline ExactDivider MakeDivider(uint32_t d)
+{
+    uint32_t l = 0;
+    while ((uint64_t{1} << l) < d)
+        ++l;
+    const uint32_t k = 16 + 2 * l;
+    return {((uint64_t{1} << k) + d - 1) / d, k};
+}
+
+inline uint32_t Divide(uint32_t x, const ExactDivider &divider)
+{
+    return static_cast<uint32_t>((x * divider.Multiplier) >> divider.Shift);
+}
+
+/* InterpolateSample(p, c, w, n) with n given by its divider; w < n. */
+inline uint32_t InterpolateDivided(uint32_t p, uint32_t c, uint32_t w, const ExactDivider &n)
+{
+    /* One quotient, then a choice of sign: no branch on the data. */
+    const bool up = c > p;
+    const uint32_t q = Divide((up ? c - p : p - c) * w, n);
+    return up ? p + q : p - q;
+}
+
 /* The step from b to a continued one step beyond a (2a - b), held within
  * 0..max. A result that wraps below 0 comes out as 0. */
 inline uint32_t ExtrapolateSample(uint32_t a, uint32_t b, uint32_t max)

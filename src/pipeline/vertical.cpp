@@ -24,14 +24,15 @@ uint32_t Smaller(uint32_t a, uint32_t b)
     return a < b ? a : b;
 }
 
-/* out[i] = prev[i] blended toward cur[i] by w/n, for count samples. */
+/* out[i] = prev[i] blended toward cur[i] by w/n, for count samples (w < n). */
 template <typename Sample>
 void BlendLines(uint8_t *out, const uint8_t *prev, const uint8_t *cur, uint32_t count, uint32_t w,
                 uint32_t n)
 {
+    const ExactDivider byN = MakeDivider(n);
     for (uint32_t i = 0; i < count; ++i)
         StoreSample<Sample>(out, i,
-                            InterpolateSample(LoadSample<Sample>(prev, i), LoadSample<Sample>(cur, i), w, n));
+                            InterpolateDivided(LoadSample<Sample>(prev, i), LoadSample<Sample>(cur, i), w, byN));
 }
 
 /* out[i] = (prev[i] x pw + cur[i] x cw) / sum, truncated, for count samples. */
@@ -39,8 +40,9 @@ template <typename Sample>
 void WeighLines(uint8_t *out, const uint8_t *prev, const uint8_t *cur, uint32_t count, uint32_t pw,
                 uint32_t cw, uint32_t sum)
 {
+    const ExactDivider bySum = MakeDivider(sum);
     for (uint32_t i = 0; i < count; ++i)
-        StoreSample<Sample>(out, i, (LoadSample<Sample>(prev, i) * pw + LoadSample<Sample>(cur, i) * cw) / sum);
+        StoreSample<Sample>(out, i, Divide(LoadSample<Sample>(prev, i) * pw + LoadSample<Sample>(cur, i) * cw, bySum));
 }
 
 template <typename Sample> uint32_t SourceSamples()

@@ -72,10 +72,19 @@ void FailAllocationAfter(int successes, bool persistent);
 int StopFailingAllocations();
 /* Blocks from AllocatePages and AllocateMovable not yet freed. */
 int LiveAllocations();
+/* Bytes in those blocks, and the most there were at once since the last
+ * ResetPeakAllocatedBytes (which starts the peak from what is live now). */
+uint64_t LiveAllocatedBytes();
+uint64_t PeakAllocatedBytes();
+void ResetPeakAllocatedBytes();
 
 /* The shared gate behind every allocation: false when this one must fail.
  * Counts the allocation as live when it may go ahead. */
 bool AllocationPermitted();
-void AllocationReleased();
+/* A permitted block was obtained: its bytes join the live and peak counts. */
+void AllocationObtained(uint64_t bytes);
+/* A block is gone (bytes: what AllocationObtained was told, or 0 for a
+ * permitted allocation that then failed). */
+void AllocationReleased(uint64_t bytes);
 
 #endif /* SCANDRV_PLATFORM_H */

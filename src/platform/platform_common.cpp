@@ -1,6 +1,7 @@
 /*
  * platform_common.cpp - the parts of the platform layer every host shares:
- * the allocation gate with its failure injection and live count, and the
+ * the allocation gate with its failure injection, live count and byte
+ * counts (live and peak), and the
  * replaceable sleep and clock. The host files call in here.
  */
 #include "platform.h"
@@ -10,6 +11,8 @@ static int AllocationsBeforeFailure = -1; /* -1: injection off */
 static bool FailPersistently = false;
 static int InjectedFailures = 0;
 static int LiveBlocks = 0;
+static uint64_t LiveBytes = 0;
+static uint64_t PeakBytes = 0;
 
 static void (*SleepHook)(uint32_t) = nullptr;
 static uint32_t (*ClockHook)() = nullptr;
@@ -28,9 +31,17 @@ bool AllocationPermitted()
     return true;
 }
 
-void AllocationReleased()
+void AllocationObtained(uint64_t bytes)
+{
+    LiveBytes += bytes;
+    if (LiveBytes > PeakBytes)
+        PeakBytes = LiveBytes;
+}
+
+void AllocationReleased(uint64_t bytes)
 {
     --LiveBlocks;
+    LiveBytes -= bytes;
 }
 
 void FailAllocationAfter(int successes, bool persistent)
@@ -49,6 +60,21 @@ int StopFailingAllocations()
 int LiveAllocations()
 {
     return LiveBlocks;
+}
+
+uint64_t LiveAllocatedBytes()
+{
+    return LiveBytes;
+}
+
+uint64_t PeakAllocatedBytes()
+{
+    return PeakBytes;
+}
+
+void ResetPeakAllocatedBytes()
+{
+    PeakBytes = LiveBytes;
 }
 
 void SetSleepHook(void (*hook)(uint32_t))

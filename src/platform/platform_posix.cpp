@@ -13,22 +13,35 @@
 #include <cstdlib>
 #include <cstring>
 
+/* Each block carries its size in a header in front of it, for the byte
+ * counts of the allocation gate; the header's size keeps the block aligned
+ * as calloc aligns. */
+constexpr size_t kBlockHeader = 16;
+
 void *AllocatePages(uint32_t bytes)
 {
     if (!AllocationPermitted())
         return nullptr;
-    void *pages = std::calloc(1, bytes ? bytes : 1);
-    if (!pages)
-        AllocationReleased();
-    return pages;
+    const uint64_t size = bytes ? bytes : 1;
+    uint8_t *block = static_cast<uint8_t *>(std::calloc(1, kBlockHeader + size));
+    if (!block) {
+        AllocationReleased(0);
+        return nullptr;
+    }
+    std::memcpy(block, &size, sizeof size);
+    AllocationObtained(size);
+    return block + kBlockHeader;
 }
 
 void FreePages(void *pages)
 {
     if (!pages)
         return;
-    std::free(pages);
-    AllocationReleased();
+    uint8_t *block = static_cast<uint8_t *>(pages) - kBlockHeader;
+    uint64_t size;
+    std::memcpy(&size, block, sizeof size);
+    std::free(block);
+    AllocationReleased(size);
 }
 
 /* Nothing here ever moves, so a handle is simply the block itself. */

@@ -30,13 +30,25 @@ uint32_t GetLibraryFileName(char *out, uint32_t size)
     return GetModuleFileNameA(LibraryModule, out, size);
 }
 
+/* The committed size of a region from VirtualAlloc (whole pages), counted
+ * alike when it is obtained and when it is released. */
+static uint64_t RegionBytes(void *pages)
+{
+    MEMORY_BASIC_INFORMATION info;
+    if (!VirtualQuery(pages, &info, sizeof info))
+        return 0;
+    return info.RegionSize;
+}
+
 void *AllocatePages(uint32_t bytes)
 {
     if (!AllocationPermitted())
         return nullptr;
     void *pages = VirtualAlloc(nullptr, bytes ? bytes : 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!pages)
-        AllocationReleased();
+        AllocationReleased(0);
+    else
+        AllocationObtained(RegionBytes(pages));
     return pages;
 }
 
@@ -44,8 +56,9 @@ void FreePages(void *pages)
 {
     if (!pages)
         return;
+    const uint64_t bytes = RegionBytes(pages);
     VirtualFree(pages, 0, MEM_RELEASE);
-    AllocationReleased();
+    AllocationReleased(bytes);
 }
 
 MemoryHandle AllocateMovable(uint32_t bytes)
@@ -54,7 +67,9 @@ MemoryHandle AllocateMovable(uint32_t bytes)
         return nullptr;
     HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes ? bytes : 1);
     if (!handle)
-        AllocationReleased();
+        AllocationReleased(0);
+    else
+        AllocationObtained(GlobalSize(handle));
     return handle;
 }
 
@@ -72,8 +87,9 @@ void FreeMovable(MemoryHandle handle)
 {
     if (!handle)
         return;
+    const uint64_t bytes = GlobalSize(static_cast<HGLOBAL>(handle));
     GlobalFree(static_cast<HGLOBAL>(handle));
-    AllocationReleased();
+    AllocationReleased(bytes);
 }
 
 void SystemSleep(uint32_t milliseconds)

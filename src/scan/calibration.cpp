@@ -157,10 +157,79 @@ static void FreeCalibrationBuffers()
     CalibrationState.WhiteBuffer = nullptr;
 }
 
-/* Computes the offset and gain word of every pixel of every channel into
- * the first slot of the dark and the white buffer. One scratch area of
- * 64 + 64 words serves all pixels. False when it cannot be had. */
-static bool ComputeShadingData()
+/* The samples of kWhiteLanes pixels from `first` on, every channel, out of
+ * the passes: the dark ones summed per lane, the white ones into one batch
+ * per channel. Each line's samples of those pixels lie side by side, so they
+ * are read once and spread over the channels. The tail of the line has
+ * fewer pixels than lanes: its unused lanes repeat its first pixel. */
+template <uint32_t Channels>
+static void GatherPassSamples(uint32_t first, uint32_t lanes, WhiteBatch *batches,
+                              uint32_t (*darkSums)[kWhiteLanes])
+{
+    const CalibrationStateRecord &cal = CalibrationState;
+    const uint8_t *darkLines = cal.DarkBuffer + cal.CalLineBytes;
+    const uint8_t *whiteLines = cal.WhiteBuffer + cal.CalLineBytes;
+    uint32_t pixelAt[kWhiteLanes];
+    for (uint32_t l = 0; l < kWhiteLanes; ++l)
+        pixelAt[l] = 2 * Channels * (first + (l < lanes ? l : 0));
+    uint16_t words[Channels * kWhiteLanes];
+    for (uint32_t c = 0; c < Channels; ++c)
+        for (uint32_t l = 0; l < kWhiteLanes; ++l)
+            darkSums[c][l] = 0;
+    for (uint32_t i = 0; i < cal.DarkLines; ++i) {
+        const uint8_t *line = darkLines + size_t{i} * cal.CalLineBytes;
+        for (uint32_t l = 0; l < kWhiteLanes; ++l)
+            for (uint32_t c = 0; c < Channels; ++c)
+                words[l * Channels + c] = ReadLittleEndian16(line + pixelAt[l] + 2 * c);
+        for (uint32_t c = 0; c < Channels; ++c)
+            for (uint32_t l = 0; l < kWhiteLanes; ++l)
+                darkSums[c][l] += words[l * Channels + c];
+    }
+    for (uint32_t i = 0; i < kBatchedWhiteSamples; ++i) {
+        const uint8_t *line = whiteLines + size_t{i} * cal.CalLineBytes;
+        for (uint32_t l = 0; l < kWhiteLanes; ++l)
+            for (uint32_t c = 0; c < Channels; ++c)
+                words[l * Channels + c] = ReadLittleEndian16(line + pixelAt[l] + 2 * c);
+        for (uint32_t c = 0; c < Channels; ++c)
+            for (uint32_t l = 0; l < kWhiteLanes; ++l)
+                batches[c].Rows[i][l] = static_cast<int16_t>(words[l * Channels + c] - 0x8000);
+    }
+}
+
+/* Passes of 64 lines (all the driver takes) go through the batched white
+ * levels, kWhiteLanes pixels of every channel at a time; the words are those
+ * of ComputePixelCorrection on each pixel alone. */
+static void ComputeShadingBatched(uint8_t *offsetTable, uint8_t *gainTable)
+{
+    const CalibrationStateRecord &cal = CalibrationState;
+    const uint32_t channels = cal.CalibrateColor ? 3 : 1;
+    const uint32_t pixels = cal.CalLinePixels;
+    WhiteBatch batches[3];
+    uint32_t darkSums[3][kWhiteLanes];
+    for (uint32_t first = 0; first < pixels; first += kWhiteLanes) {
+        const uint32_t lanes = pixels - first < kWhiteLanes ? pixels - first : kWhiteLanes;
+        if (channels == 3)
+            GatherPassSamples<3>(first, lanes, batches, darkSums);
+        else
+            GatherPassSamples<1>(first, lanes, batches, darkSums);
+        for (uint32_t c = 0; c < channels; ++c) {
+            uint32_t white[kWhiteLanes];
+            RobustMeansBatched(batches[c], white);
+            PixelCorrection pixel = {};
+            pixel.PixelCount = pixels;
+            pixel.Factor = cal.ChannelFactor[c];
+            for (uint32_t l = 0; l < lanes; ++l) {
+                CorrectionFromLevels(&pixel, darkSums[c][l] / cal.DarkLines, white[l]);
+                const uint32_t entry = c * pixels + first + l;
+                WriteLittleEndian16(offsetTable + 2 * entry, pixel.OffsetWord);
+                WriteLittleEndian16(gainTable + 2 * entry, pixel.GainWord);
+            }
+        }
+    }
+}
+
+/* One scratch area of 64 + 64 words serves all pixels. */
+bool ComputeShadingData()
 {
     const CalibrationStateRecord &cal = CalibrationState;
     uint32_t scratchWords = cal.DarkLines + cal.WhiteLines;
@@ -172,29 +241,33 @@ static bool ComputeShadingData()
         FreeMovable(handle);
         return false;
     }
-    uint32_t channels = cal.CalibrateColor ? 3 : 1;
-    PixelCorrection pixel = {};
-    pixel.PixelCount = cal.CalLinePixels;
-    pixel.DarkCount = cal.DarkLines;
-    pixel.DarkSamples = scratch;
-    pixel.WhiteCount = cal.WhiteLines;
-    pixel.WhiteSamples = scratch + cal.DarkLines;
     uint8_t *offsetTable = cal.DarkBuffer;
     uint8_t *gainTable = cal.WhiteBuffer;
-    const uint8_t *darkLines = cal.DarkBuffer + cal.CalLineBytes;
-    const uint8_t *whiteLines = cal.WhiteBuffer + cal.CalLineBytes;
-    uint32_t entry = 0;
-    for (uint32_t c = 0; c < channels; ++c) {
-        pixel.Factor = cal.ChannelFactor[c];
-        for (uint32_t p = 0; p < cal.CalLinePixels; ++p, ++entry) {
-            uint32_t sampleOffset = 2 * (p * channels + c);
-            for (uint32_t i = 0; i < cal.DarkLines; ++i)
-                pixel.DarkSamples[i] = ReadLittleEndian16(darkLines + i * cal.CalLineBytes + sampleOffset);
-            for (uint32_t i = 0; i < cal.WhiteLines; ++i)
-                pixel.WhiteSamples[i] = ReadLittleEndian16(whiteLines + i * cal.CalLineBytes + sampleOffset);
-            ComputePixelCorrection(&pixel);
-            WriteLittleEndian16(offsetTable + 2 * entry, pixel.OffsetWord);
-            WriteLittleEndian16(gainTable + 2 * entry, pixel.GainWord);
+    if (cal.WhiteLines == kBatchedWhiteSamples && cal.DarkLines > 0) {
+        ComputeShadingBatched(offsetTable, gainTable);
+    } else {
+        uint32_t channels = cal.CalibrateColor ? 3 : 1;
+        PixelCorrection pixel = {};
+        pixel.PixelCount = cal.CalLinePixels;
+        pixel.DarkCount = cal.DarkLines;
+        pixel.DarkSamples = scratch;
+        pixel.WhiteCount = cal.WhiteLines;
+        pixel.WhiteSamples = scratch + cal.DarkLines;
+        const uint8_t *darkLines = cal.DarkBuffer + cal.CalLineBytes;
+        const uint8_t *whiteLines = cal.WhiteBuffer + cal.CalLineBytes;
+        uint32_t entry = 0;
+        for (uint32_t c = 0; c < channels; ++c) {
+            pixel.Factor = cal.ChannelFactor[c];
+            for (uint32_t p = 0; p < cal.CalLinePixels; ++p, ++entry) {
+                uint32_t sampleOffset = 2 * (p * channels + c);
+                for (uint32_t i = 0; i < cal.DarkLines; ++i)
+                    pixel.DarkSamples[i] = ReadLittleEndian16(darkLines + i * cal.CalLineBytes + sampleOffset);
+                for (uint32_t i = 0; i < cal.WhiteLines; ++i)
+                    pixel.WhiteSamples[i] = ReadLittleEndian16(whiteLines + i * cal.CalLineBytes + sampleOffset);
+                ComputePixelCorrection(&pixel);
+                WriteLittleEndian16(offsetTable + 2 * entry, pixel.OffsetWord);
+                WriteLittleEndian16(gainTable + 2 * entry, pixel.GainWord);
+            }
         }
     }
     UnlockMovable(handle);

@@ -51,9 +51,30 @@ uint32_t CalibrateIfNeeded(ScanAttributeBlock *block);
 /* The white pass, the dark pass, the tables, the scan window again. */
 void RunShadingCalibration(ScanAttributeBlock *block);
 
+/* Computes the offset and gain word of every pixel of every channel of the
+ * passes in WhiteBuffer and DarkBuffer into the first slot of the dark and
+ * the white buffer. False when its scratch area cannot be had. */
+bool ComputeShadingData();
+
 /* The mean of the samples within 5 % of their median (sorts them). */
 uint32_t RobustMean(uint32_t count, uint16_t *samples);
 /* Offset and gain words of one pixel of one channel. */
 void ComputePixelCorrection(PixelCorrection *pixel);
+/* The second half of it: the words from the pixel's dark and white levels
+ * (which it also stores in the record). */
+void CorrectionFromLevels(PixelCorrection *pixel, uint32_t dark, uint32_t white);
+
+/* White samples of kWhiteLanes pixels at once, for passes of exactly
+ * kBatchedWhiteSamples lines: row i holds sample i of every lane, each
+ * stored as the sample minus 0x8000 (a signed value of the same order). */
+constexpr uint32_t kWhiteLanes = 16;
+constexpr uint32_t kBatchedWhiteSamples = 64;
+struct WhiteBatch {
+    int16_t Rows[kBatchedWhiteSamples][kWhiteLanes];
+};
+/* white[l] = RobustMean of lane l's samples, for every lane. Leaves each
+ * lane's smallest, two middle and largest sample in their sorted places;
+ * the other rows are left in an order of no use. */
+void RobustMeansBatched(WhiteBatch &batch, uint32_t *white);
 
 #endif

@@ -149,7 +149,31 @@ ResultCode AdjustGammaTables(const ScanAttributeBlock *block, GammaTableSet &tab
     return SD_OK;
 }
 
-bool SendGammaTables(ScanAttributeBlock *block)
+/* The download tables' place in one buffer: red, green, blue back to back
+ * for colour, the green table alone for one channel. */
+static GammaTableSet DownloadTables(uint8_t *buffer)
+{
+    const bool color = ScanState.IsColor != 0;
+    GammaTableSet download = {};
+    download.Entries = ScanState.TableLength;
+    download.Width = 2;
+    download.ChannelMask = color ? (kRedChannel | kGreenChannel | kBlueChannel) : kGreenChannel;
+    const uint32_t channelBytes = download.Entries * download.Width;
+    if (color) {
+        for (uint32_t c = 0; c < 3; ++c)
+            download.Channel[c] = buffer + c * channelBytes;
+    } else {
+        download.Channel[1] = buffer;
+    }
+    return download;
+}
+
+uint32_t GammaDownloadBytes()
+{
+    return ScanState.TableLength * 2 * (ScanState.IsColor ? 3 : 1);
+}
+
+ResultCode BuildGammaTables(const ScanAttributeBlock *block, uint8_t *buffer)
 {
     const bool color = ScanState.IsColor != 0;
     const uint16_t mask = color ? (kRedChannel | kGreenChannel | kBlueChannel) : kGreenChannel;
@@ -176,25 +200,7 @@ bool SendGammaTables(ScanAttributeBlock *block)
 
     /* The scan start always sets WideEntries, so the download tables are
      * always two bytes per entry and the width flag always goes out set. */
-    GammaTableSet download = {};
-    download.Entries = ScanState.TableLength;
-    download.Width = 2;
-    download.ChannelMask = mask;
-    const uint32_t channelBytes = download.Entries * download.Width;
-    const uint32_t size = channelBytes * (color ? 3 : 1);
-
-    uint8_t *buffer = static_cast<uint8_t *>(AllocatePages(size));
-    if (!buffer) {
-        StoreCommandResult(block, SD_ERR_NO_MEMORY);
-        return false;
-    }
-    if (color) {
-        for (uint32_t c = 0; c < 3; ++c)
-            download.Channel[c] = buffer + c * channelBytes;
-    } else {
-        download.Channel[1] = buffer;
-    }
-
+    GammaTableSet download = DownloadTables(buffer);
     for (int c = 0; c < 3; ++c) {
         uint16_t *channel = reinterpret_cast<uint16_t *>(download.Channel[c]);
         if (!channel)
@@ -205,8 +211,19 @@ bool SendGammaTables(ScanAttributeBlock *block)
         else
             FillIdentity(channel, download.Entries);
     }
+    return AdjustGammaTables(block, download);
+}
 
-    ResultCode rc = AdjustGammaTables(block, download);
+bool SendGammaTables(ScanAttributeBlock *block)
+{
+    const bool color = ScanState.IsColor != 0;
+    const uint32_t size = GammaDownloadBytes();
+    uint8_t *buffer = static_cast<uint8_t *>(AllocatePages(size));
+    if (!buffer) {
+        StoreCommandResult(block, SD_ERR_NO_MEMORY);
+        return false;
+    }
+    ResultCode rc = BuildGammaTables(block, buffer);
     if (rc == SD_OK)
         rc = SendGammaData(color ? kThreeChannels : kOneChannel, kWideEntries, buffer, size);
     StoreCommandResult(block, rc);

@@ -35,6 +35,16 @@ uint32_t CallerGammaEntries(uint16_t wGammaScale);
  * could not be had, else the SEND's result. Allocates nothing it keeps. */
 bool SendGammaTables(ScanAttributeBlock *block);
 
+/* Bytes of the download tables of the scan that is starting: TableLength
+ * 2-byte entries for each channel (three for colour, one otherwise). */
+uint32_t GammaDownloadBytes();
+
+/* The gamma step without its SEND: fills the download tables in `buffer`
+ * (GammaDownloadBytes long) from the caller's table or the identity and
+ * stretches them (AdjustGammaTables). Returns 1, or -1007 when the
+ * stretch's copy cannot be had. */
+ResultCode BuildGammaTables(const ScanAttributeBlock *block, uint8_t *buffer);
+
 /* Entry i = i, for a 2-byte channel of n entries. */
 void FillIdentity(uint16_t *channel, uint32_t n);
 

@@ -68,61 +68,48 @@ TEST_F(PixelMath, RobustMeanKeepsWhatLiesNearTheMedian)
     EXPECT_EQ(RobustMean(64, dead), sum / 62);
 }
 
-TEST_F(PixelMath, WorkedPixel)
+/* Worked pixels: the words for a dark and white level, a channel factor,
+ * and the range applied in shading or in the gamma table. Gain -1 is not
+ * checked; Mask picks the offset bits that are. */
+TEST_F(PixelMath, WorkedPixels)
 {
-    PixelCorrection pixel = Correct(200, 40160);
-    EXPECT_EQ(pixel.DarkLevel, 200u);
-    EXPECT_EQ(pixel.WhiteLevel, 40160u);
-    EXPECT_EQ(pixel.GainWord, 39294);
-    EXPECT_EQ(pixel.OffsetWord, 150);
-}
-
-TEST_F(PixelMath, DeadPixelGetsUnitGainOverTheDarkFloor)
-{
-    PixelCorrection pixel = Correct(3000, 2000);
-    EXPECT_EQ(pixel.GainWord, 1);
-    EXPECT_EQ(pixel.OffsetWord, 1);
-}
-
-TEST_F(PixelMath, GainEncodingAroundTwo)
-{
-    Settings.bfApplyInGamma = 1; /* the range goes in unchanged */
-    PixelCorrection pixel = Correct(0, 63920);
-    EXPECT_EQ(pixel.GainWord, 0);
-    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0);
-    pixel = Correct(0, 31960);
-    EXPECT_EQ(pixel.GainWord, 65535);
-    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0);
-    pixel = Correct(0, 31959);
-    EXPECT_EQ(pixel.GainWord, 4);
-    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0x4000);
-}
-
-TEST_F(PixelMath, RangeAboveFullScaleIsCappedEitherWay)
-{
-    Settings.bfApplyInGamma = 1;
-    PixelCorrection pixel = Correct(0, 65000);
-    EXPECT_EQ(pixel.GainWord, 1) << "capped at 63919, never a gain below one";
-    Settings.bfApplyInGamma = 0;
-    pixel = Correct(0, 65000);
-    EXPECT_EQ(pixel.GainWord, 1);
-}
-
-TEST_F(PixelMath, FactorsScaleTheRangeOnlyWhenAppliedInShading)
-{
-    /* Range 20000: a factor of 512 halves it, 128 doubles it (to 40000),
-     * 64 would make 80000 and is capped at 63919. */
-    EXPECT_EQ(Correct(0, 20000, 512).GainWord, (4188997200u / 10000 - 65535 + 1) & 0xFFFF);
-    EXPECT_EQ(Correct(0, 20000, 128).GainWord, 4188997200u / 40000 - 65535);
-    EXPECT_EQ(Correct(0, 20000, 64).GainWord, 1);
+    struct Row {
+        uint16_t Dark, White;
+        uint32_t Factor;
+        bool InGamma;
+        int32_t Gain;
+        uint16_t Mask, Offset;
+        const char *What;
+    };
+    const Row rows[] = {
+        {200, 40160, 256, false, 39294, 0xFFFF, 150, "worked pixel"},
+        {3000, 2000, 256, false, 1, 0xFFFF, 1, "dead: unit gain over the dark floor"},
+        {0, 63920, 256, true, 0, 0x4000, 0, "gain encoding around two"},
+        {0, 31960, 256, true, 65535, 0x4000, 0, "gain encoding around two"},
+        {0, 31959, 256, true, 4, 0x4000, 0x4000, "gain encoding around two"},
+        {0, 65000, 256, true, 1, 0, 0, "capped at 63919, never a gain below one"},
+        {0, 65000, 256, false, 1, 0, 0, "capped in shading too"},
+        /* Range 20000: 512 halves it, 128 doubles it, 64 makes 80000 (capped). */
+        {0, 20000, 512, false, (4188997200u / 10000 - 65535 + 1) & 0xFFFF, 0, 0, "factor 512"},
+        {0, 20000, 128, false, 4188997200u / 40000 - 65535, 0, 0, "factor 128"},
+        {0, 20000, 64, false, 1, 0, 0, "factor 64"},
+        {100, 101, 65535, false, -1, 0x4000, 0x4000, "huge factor never divides by zero"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.What << ": dark " << row.Dark << ", white " << row.White
+                                        << ", factor " << row.Factor << ", in gamma " << row.InGamma);
+        Settings.bfApplyInGamma = row.InGamma;
+        PixelCorrection pixel = Correct(row.Dark, row.White, row.Factor);
+        EXPECT_EQ(pixel.DarkLevel, row.Dark);
+        EXPECT_EQ(pixel.WhiteLevel, row.White);
+        if (row.Gain >= 0) {
+            EXPECT_EQ(pixel.GainWord, row.Gain);
+        }
+        EXPECT_EQ(pixel.OffsetWord & row.Mask, row.Offset);
+    }
+    /* Factors scale the range only when it is applied in shading. */
     Settings.bfApplyInGamma = 1;
     EXPECT_EQ(Correct(0, 20000, 512).GainWord, Correct(0, 20000, 256).GainWord);
-}
-
-TEST_F(PixelMath, HugeFactorNeverDividesByZero)
-{
-    PixelCorrection pixel = Correct(100, 101, 65535);
-    EXPECT_EQ(pixel.OffsetWord & 0x4000, 0x4000);
 }
 
 /* --- The sequence against a scripted scanner ------------------------- */

@@ -414,10 +414,4 @@ TEST_F(CapabilityTest, MissingRequiredListIsRefusedBeforeAnyCommand)
     }
 }
 
-TEST_F(CapabilityTest, NullBlockIsIgnored)
-{
-    vScannerCapability(nullptr);
-    EXPECT_TRUE(fake::Commands().empty());
-}
-
 } // namespace

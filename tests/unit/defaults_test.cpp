@@ -150,10 +150,4 @@ TEST_F(DefaultsTest, PageWithBaseResolutionZeroIsRefused)
     EXPECT_EQ(SentCdbs(), std::vector<std::string>{ParameterReadCdb(0, 0)});
 }
 
-TEST_F(DefaultsTest, NullBlockIsIgnored)
-{
-    vDefaultAttribute(nullptr);
-    EXPECT_TRUE(fake::Commands().empty());
-}
-
 } // namespace

@@ -264,11 +264,4 @@ TEST_F(InitializeTest, ReinitializingKeepsTheLensSelectionAndReadsWithIt)
     EXPECT_EQ(fake::AttachCalls(), 1); /* each call attaches afresh */
 }
 
-TEST_F(InitializeTest, NullBlockIsIgnored)
-{
-    vInitializeScanner(nullptr);
-    EXPECT_EQ(fake::AttachCalls(), 0);
-    EXPECT_TRUE(fake::Commands().empty());
-}
-
 } // namespace

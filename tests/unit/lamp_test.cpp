@@ -172,12 +172,6 @@ TEST_F(GetLampTest, FailedSecondReadLeavesTimeFieldsAlone)
     EXPECT_EQ(Value(block.dwLampOnTime), 0xA5A5A5A5u);
 }
 
-TEST_F(GetLampTest, NullBlockIsIgnored)
-{
-    vGetLampStatus(nullptr);
-    EXPECT_TRUE(fake::Commands().empty());
-}
-
 class SetLampTest : public DeviceControlTest {
 protected:
     /* One vSetLampStatus; returns the page it sent (empty if none). */
@@ -274,13 +268,6 @@ TEST_F(SetLampTest, FailedSendIsReported)
 
     EXPECT_EQ(Value(block.dwResult), 0x0000FD3Eu);
     EXPECT_EQ(LampTimerMinutes, 5); /* kept although the scanner refused it */
-}
-
-TEST_F(SetLampTest, NullBlockIsIgnored)
-{
-    vSetLampStatus(nullptr);
-    EXPECT_TRUE(fake::Commands().empty());
-    EXPECT_EQ(LampTimerMinutes, 15);
 }
 
 } // namespace

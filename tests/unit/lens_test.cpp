@@ -81,11 +81,4 @@ TEST_F(LensTest, PageWithoutLensesRefusesEveryLens)
     EXPECT_EQ(Select(0), kRefused);
 }
 
-TEST_F(LensTest, NullBlockIsIgnored)
-{
-    InitializeWithLenses(2);
-    vScannerMutiLens(nullptr);
-    EXPECT_EQ(SelectedLens, 0);
-}
-
 } // namespace

@@ -102,6 +102,9 @@ TEST_F(Misuse, NullBlocksAreIgnoredEvenWhileAScanRuns)
     fake::Reset();
     scanner.Install();
     const int live = LiveAllocations();
+    const uint16_t lens = SelectedLens;
+    const uint8_t timer = LampTimerMinutes;
+    const std::vector<uint8_t> lamp(LampStatus.Bytes, LampStatus.Bytes + sizeof LampStatus.Bytes);
     vInitializeScanner(nullptr);
     vScannerCapability(nullptr);
     vDefaultAttribute(nullptr);
@@ -112,6 +115,10 @@ TEST_F(Misuse, NullBlocksAreIgnoredEvenWhileAScanRuns)
     vGetLampStatus(nullptr);
     vSetLampStatus(nullptr);
     EXPECT_TRUE(fake::Commands().empty()) << "sent " << fake::Hex(fake::Commands()[0].Cdb);
+    EXPECT_EQ(fake::AttachCalls(), 0);
+    EXPECT_EQ(SelectedLens, lens);
+    EXPECT_EQ(LampTimerMinutes, timer);
+    EXPECT_EQ(fake::Hex(lamp), fake::Hex({LampStatus.Bytes, LampStatus.Bytes + sizeof LampStatus.Bytes}));
     EXPECT_EQ(ScanState.ScanActive, 1u) << "the scan goes on";
     EXPECT_EQ(LiveAllocations(), live);
     EXPECT_TRUE(ReadToTheEnd(40));

@@ -51,3 +51,19 @@ TEST(AllocationGate, MemoryComesZeroFilledAndMovableBlocksLock)
 }
 
 } // namespace
+
+TEST(AllocationGate, CountsLiveAndPeakBytes)
+{
+    const uint64_t before = LiveAllocatedBytes();
+    ResetPeakAllocatedBytes();
+    void *pages = AllocatePages(1000);
+    MemoryHandle movable = AllocateMovable(500);
+    EXPECT_EQ(LiveAllocatedBytes() - before, 1500u);
+    FreePages(pages);
+    EXPECT_EQ(LiveAllocatedBytes() - before, 500u);
+    FreeMovable(movable);
+    EXPECT_EQ(LiveAllocatedBytes(), before);
+    EXPECT_EQ(PeakAllocatedBytes() - before, 1500u);
+    ResetPeakAllocatedBytes();
+    EXPECT_EQ(PeakAllocatedBytes(), before);
+}

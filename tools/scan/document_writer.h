@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 class DocumentWriter {
 public:
@@ -37,6 +38,64 @@ public:
     virtual bool Finish(std::string &error) = 0;
     /* Pages ended so far. */
     virtual unsigned Pages() const = 0;
+};
+
+/* The part both documents share: a page's lines are gathered as they come
+ * and handed whole to StorePage once the last one is in. */
+class BufferedDocumentWriter : public DocumentWriter {
+public:
+    bool BeginPage(const ImageInfo &page, std::string &error) override
+    {
+        if (!Accepts(page, error))
+            return false;
+        Page = page;
+        Lines.clear();
+        Lines.reserve(LineBytes(page) * page.Height);
+        Written = 0;
+        InPage = true;
+        return true;
+    }
+
+    bool WriteLines(const uint8_t *lines, uint32_t count, std::string &error) override
+    {
+        if (!InPage || Written + count > Page.Height) {
+            error = "more lines than the page holds";
+            return false;
+        }
+        Lines.insert(Lines.end(), lines, lines + LineBytes(Page) * count);
+        Written += count;
+        return true;
+    }
+
+    bool EndPage(std::string &error) override
+    {
+        if (!InPage || Written != Page.Height) {
+            error = "the page is incomplete: " + std::to_string(Written) + " of " + std::to_string(Page.Height) +
+                    " lines";
+            return false;
+        }
+        InPage = false;
+        bool stored = StorePage(error);
+        std::vector<uint8_t>().swap(Lines);
+        return stored;
+    }
+
+    void AbandonPage() override
+    {
+        InPage = false;
+        std::vector<uint8_t>().swap(Lines);
+    }
+
+protected:
+    /* Puts the complete page (Page, Lines) into the document. */
+    virtual bool StorePage(std::string &error) = 0;
+
+    ImageInfo Page;
+    std::vector<uint8_t> Lines; /* the page being scanned */
+
+private:
+    bool InPage = false;
+    uint32_t Written = 0; /* its lines so far */
 };
 
 /* jpegQuality 0: grey and colour pages compressed losslessly (Flate);

@@ -8,6 +8,7 @@
 #ifndef SCAN_LOADER_H
 #define SCAN_LOADER_H
 
+#include "buslnk32.h"
 #include "scandrv.h"
 
 #include <cstdint>
@@ -28,8 +29,9 @@ struct DriverApi {
     decltype(vSetLampStatus) *SetLampStatus = nullptr;
 };
 
-/* The virtual scanner's configuration entry: 0 when the key was applied. */
-typedef int (*SimConfigureFn)(const char *key, const char *value);
+/* The virtual scanner's configuration entry: 0 when the key was applied.
+ * It has the adapter's calling convention (__stdcall on 32-bit Windows). */
+typedef int(BUSLNK_CALL *SimConfigureFn)(const char *key, const char *value);
 
 /* Which adapter to load and what to attach through it. */
 struct DeviceAddress {
@@ -60,9 +62,12 @@ std::string AdapterLastError(const LoadedDriver &loaded);
  * attach values of address.Label. */
 bool ResolveScsiGenericName(const LoadedDriver &loaded, DeviceAddress &address, std::string &error);
 
-/* The directory of the running executable (from /proc/self/exe), without a
- * trailing slash; empty when it cannot be read. */
+/* The directory of the running executable, without a trailing separator;
+ * empty when it cannot be read. */
 std::string ExecutableDirectory();
+
+/* Whether a device name names an adapter library by its path. */
+bool IsLibraryPath(const std::string &name);
 
 /* Where the named adapters live, relative to the executable's directory. */
 std::string VirtualScannerPath(const std::string &exeDir);
@@ -76,12 +81,20 @@ std::string ScsiGenericAdapterPath(const std::string &exeDir);
 bool ParseDeviceName(const std::string &name, const std::string &exeDir, DeviceAddress &out,
                      std::string &error);
 
-/* Loads the adapter (RTLD_NOW | RTLD_GLOBAL) and checks that it is one. */
+/* Loads the adapter so that it serves the driver's import (dlopen with
+ * RTLD_GLOBAL; on Windows, any module named BUSLNK32.DLL already loaded) and
+ * checks that it is one. */
 bool LoadAdapter(const std::string &path, LoadedDriver &out, std::string &error);
 
 /* Loads the driver once the adapter is in place and looks up the exports.
- * An empty path means libscandrv.so beside the executable. */
+ * An empty path means the driver beside the executable (libscandrv.so,
+ * SCANDRV.DLL). */
 bool LoadDriver(const std::string &path, const std::string &exeDir, LoadedDriver &out, std::string &error);
+
+/* Prints the SCSI scanners the SCSI generic adapter at path lists, as -L
+ * shows them; returns how many. Where there is no such adapter, says so on
+ * standard error unless quietWhenAbsent, and returns 0. */
+int ListScsiScanners(const std::string &path, bool quietWhenAbsent);
 
 /* True when every export in names (vScannerStartScan ...) was found; else
  * false with a message naming the missing ones. */

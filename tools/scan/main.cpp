@@ -8,9 +8,7 @@
 #include "messages.h"
 #include "options.h"
 #include "scan_job.h"
-#include "sg_list.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -77,34 +75,6 @@ int ProbeModels(const LoadedDriver &loaded, const DeviceAddress &address)
         ++found;
     }
     return found;
-}
-
-/* The SCSI scanners the kernel knows, from the SCSI generic adapter at path
- * (loaded locally: it only lists, the driver is not bound to it). */
-int ListScsiScanners(const std::string &path, bool quietWhenAbsent)
-{
-    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto list = handle ? reinterpret_cast<int (*)(SgListCallback, void *)>(dlsym(handle, "SgListDevices")) : nullptr;
-    auto lastError = handle ? reinterpret_cast<const char *(*)()>(dlsym(handle, "SgLastError")) : nullptr;
-    if (list == nullptr) {
-        if (!quietWhenAbsent)
-            std::fprintf(stderr, "scan: %s cannot list scanners\n", path.c_str());
-        return 0;
-    }
-    int count = list(
-        [](const SgDeviceInfo *d, void *) {
-            std::string name = d->Channel != 0 ? "sg:" + std::to_string(d->Host) + "," + std::to_string(d->Channel) +
-                                                     "," + std::to_string(d->Target)
-                                               : "sg:" + std::to_string(d->Host) + "," + std::to_string(d->Target);
-            std::printf("device `%s' is a %s %s SCSI scanner, revision %s, at %s (%u:%u:%u:%u)\n", name.c_str(),
-                        d->Vendor, d->Model, d->Revision, d->Node, d->Host, d->Channel, d->Target, d->Lun);
-            if (d->Note[0] != '\0')
-                std::printf("    %s\n", d->Note);
-        },
-        nullptr);
-    if (count < 0 && !quietWhenAbsent && lastError != nullptr)
-        std::fprintf(stderr, "scan: cannot list SCSI scanners: %s\n", lastError());
-    return count < 0 ? 0 : count;
 }
 
 /* -L. Without -d: the virtual scanner's models and the SCSI scanners, each

@@ -87,7 +87,7 @@ unsigned char *EncodeJpeg(const uint8_t *pixels, uint32_t width, uint32_t height
 
 /* --- the document ---------------------------------------------------------- */
 
-class PdfWriter : public DocumentWriter {
+class PdfWriter : public BufferedDocumentWriter {
 public:
     explicit PdfWriter(int jpegQuality) : JpegQuality(jpegQuality) {}
 
@@ -132,39 +132,9 @@ public:
         return true;
     }
 
-    bool BeginPage(const ImageInfo &page, std::string &error) override
+    bool StorePage(std::string &error) override
     {
-        if (!Accepts(page, error))
-            return false;
-        Page = page;
-        Lines.clear();
-        Lines.reserve(LineBytes(page) * page.Height);
-        Written = 0;
-        InPage = true;
-        return true;
-    }
-
-    bool WriteLines(const uint8_t *lines, uint32_t count, std::string &error) override
-    {
-        if (!InPage || Written + count > Page.Height) {
-            error = "more lines than the page holds";
-            return false;
-        }
-        Lines.insert(Lines.end(), lines, lines + LineBytes(Page) * count);
-        Written += count;
-        return true;
-    }
-
-    bool EndPage(std::string &error) override
-    {
-        if (!InPage || Written != Page.Height) {
-            error = "the page is incomplete: " + std::to_string(Written) + " of " + std::to_string(Page.Height) +
-                    " lines";
-            return false;
-        }
-        InPage = false;
         HPDF_Image image = LoadImage(error);
-        std::vector<uint8_t>().swap(Lines);
         if (image == nullptr)
             return false;
         /* From here a failure leaves half a page in the document. */
@@ -184,12 +154,6 @@ public:
         }
         ++Ended;
         return true;
-    }
-
-    void AbandonPage() override
-    {
-        InPage = false;
-        std::vector<uint8_t>().swap(Lines);
     }
 
     bool Finish(std::string &error) override
@@ -294,10 +258,6 @@ private:
     FILE *File = nullptr;
     HPDF_Doc Pdf = nullptr;
     HPDF_STATUS ErrorCode = 0, ErrorDetail = 0; /* the first libharu error since the last check */
-    ImageInfo Page;
-    bool InPage = false;
-    std::vector<uint8_t> Lines; /* the page being scanned */
-    uint32_t Written = 0;       /* its lines so far */
     unsigned Ended = 0;
     bool Broken = false;        /* a page went in half: the document cannot be completed */
 };

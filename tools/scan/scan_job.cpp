@@ -38,11 +38,6 @@ constexpr unsigned kPreviewResolution = 50;
 /* What one page came to. */
 enum class PageOutcome { Written, Failed, NoDocument, Interrupted };
 
-void OnInterrupt(int signal)
-{
-    InterruptSignal = signal;
-}
-
 void Report(const std::string &message)
 {
     std::fprintf(stderr, "scan: %s\n", message.c_str());
@@ -401,18 +396,6 @@ ImageInfo DeliveredImage(const ScanPlan &plan)
     else
         image.Width = b.wWidth;
     return image;
-}
-
-void InstallInterruptHandlers()
-{
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    /* A second Ctrl-C ends the program at once. */
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 int RunScans(const LoadedDriver &driver, const ScanOptions &options)

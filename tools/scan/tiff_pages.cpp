@@ -23,7 +23,7 @@
 
 namespace {
 
-class TiffPagesWriter : public DocumentWriter {
+class TiffPagesWriter : public BufferedDocumentWriter {
 public:
     ~TiffPagesWriter() override
     {
@@ -79,50 +79,14 @@ public:
         return true;
     }
 
-    bool BeginPage(const ImageInfo &page, std::string &error) override
+    bool StorePage(std::string &error) override
     {
-        if (!Accepts(page, error))
-            return false;
-        Page = page;
-        Lines.clear();
-        Lines.reserve(LineBytes(page) * page.Height);
-        Written = 0;
-        InPage = true;
-        return true;
-    }
-
-    bool WriteLines(const uint8_t *lines, uint32_t count, std::string &error) override
-    {
-        if (!InPage || Written + count > Page.Height) {
-            error = "more lines than the page holds";
-            return false;
-        }
-        Lines.insert(Lines.end(), lines, lines + LineBytes(Page) * count);
-        Written += count;
-        return true;
-    }
-
-    bool EndPage(std::string &error) override
-    {
-        if (!InPage || Written != Page.Height) {
-            error = "the page is incomplete: " + std::to_string(Written) + " of " + std::to_string(Page.Height) +
-                    " lines";
-            return false;
-        }
-        InPage = false;
         bool ok = WriteDirectory(error);
-        std::vector<uint8_t>().swap(Lines);
         if (ok)
             ++Ended;
         else
             Broken = true; /* part of the page may be in the file */
         return ok;
-    }
-
-    void AbandonPage() override
-    {
-        InPage = false;
-        std::vector<uint8_t>().swap(Lines);
     }
 
     bool Finish(std::string &error) override
@@ -212,10 +176,6 @@ private:
 
     TIFF *Tiff = nullptr;
     std::string LastError;      /* the first libtiff error since it was cleared */
-    ImageInfo Page;
-    bool InPage = false;
-    std::vector<uint8_t> Lines; /* the page being scanned */
-    uint32_t Written = 0;       /* its lines so far */
     unsigned Ended = 0;
     bool Broken = false;        /* a write failed: the file is not a document */
 };
