@@ -1,13 +1,15 @@
 /*
  * image_bench.cpp - the per-chunk and per-line work of image reading besides
  * the pipeline: mirroring of the four raw layouts in place, the two software
- * binarizers, and colour lines assembled from tagged segments (indexing and
- * interleaving over a transfer buffer set up as for a tagged scan).
+ * binarizers (as a scan picks them, and the plain ones), and colour lines
+ * assembled from tagged segments (indexing and interleaving over a transfer
+ * buffer set up as for a tagged scan).
  */
 #include "bench_support.h"
 
 #include "image/image_reader.h"
 #include "image/mirror.h"
+#include "platform/vector_support.h"
 #include "scan/halftone.h"
 #include "scan/scan_state.h"
 
@@ -43,7 +45,9 @@ void Mirror(benchmark::State &state, MirrorCase c)
 
 /* --- Binarizers ------------------------------------------------------ */
 
-void Binarize(benchmark::State &state, bool dither)
+/* The binarizer SelectBinarizer picks for an identity tone map, or with
+ * plainOnly the plain one. */
+void Binarize(benchmark::State &state, bool dither, bool plainOnly)
 {
     const uint32_t lineBytes = (kFullWidth + 7) / 8;
     std::vector<uint8_t> grey = MakeBuffer(size_t{kChunkLines} * kFullWidth);
@@ -52,7 +56,9 @@ void Binarize(benchmark::State &state, bool dither)
     for (uint32_t k = 0; k < 256; ++k)
         ScanState.ToneMap[k] = static_cast<uint8_t>(k);
     HalftonePatternData data = {};
+    UsePlainRoutinesOnly(plainOnly);
     SelectBinarizer(ScanState.ToneMap, dither ? 0 : -1, &data, nullptr, 0);
+    UsePlainRoutinesOnly(false);
     for (auto _ : state) {
         for (uint32_t j = 0; j < kChunkLines; ++j)
             HalftoneState.Binarizer(bits.data() + size_t{j} * lineBytes, grey.data() + size_t{j} * kFullWidth,
@@ -145,8 +151,10 @@ void QueueImageBenchmarks()
     }
     RequireMemcpyBaseline(binaryBytes);
     Queue([] {
-        benchmark::RegisterBenchmark("binarize/DitherLine/pattern0_8x8", Binarize, true);
-        benchmark::RegisterBenchmark("binarize/ThresholdLine", Binarize, false);
+        benchmark::RegisterBenchmark("binarize/DitherLine/pattern0_8x8", Binarize, true, false);
+        benchmark::RegisterBenchmark("binarize/ThresholdLine", Binarize, false, false);
+        benchmark::RegisterBenchmark("binarize_plain/DitherLine/pattern0_8x8", Binarize, true, true);
+        benchmark::RegisterBenchmark("binarize_plain/ThresholdLine", Binarize, false, true);
     });
     RequireMemcpyBaseline(3 * kFullWidth);
     RequireMemcpyBaseline(6 * kFullWidth);

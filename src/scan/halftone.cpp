@@ -8,6 +8,8 @@
 #include "halftone.h"
 
 #include "gamma.h"
+#include "halftone_vector.h"
+#include "platform/vector_support.h"
 #include "scan_state.h"
 #include "scsi/commands.h"
 #include "scsi/result.h"
@@ -121,7 +123,10 @@ static_assert(kMaxDownloadSide * kMaxDownloadSide + 1 <= sizeof(HalftonePatternD
 static_assert(kMaxDitherSide * kMaxDitherSide <= kPatternCopyBytes,
               "the largest dithered pattern fits PatternCopy");
 
-HalftoneStateRecord HalftoneState = {0, nullptr, ScanState.ToneMap, {}, ThresholdLine, 0};
+/* ThresholdLine's cell: mapped values below it give 1. */
+static constexpr uint8_t kLineArtThreshold = 128;
+
+HalftoneStateRecord HalftoneState = {0, nullptr, ScanState.ToneMap, {}, ThresholdLine, 0, {}, {}};
 
 /* Packs one line, eight pixels to a byte from the most significant bit. A
  * pixel is 1 when its tone-mapped value is below the threshold that
@@ -160,7 +165,79 @@ void DitherLine(uint8_t *destination, const uint8_t *grey, uint32_t count)
 
 void ThresholdLine(uint8_t *destination, const uint8_t *grey, uint32_t count)
 {
-    PackLine(destination, grey, count, HalftoneState.ToneMapRef, [] { return uint8_t{128}; });
+    PackLine(destination, grey, count, HalftoneState.ToneMapRef, [] { return kLineArtThreshold; });
+}
+
+#if defined(SCANDRV_HAVE_AVX2)
+/*
+ * Turns the scan's cells into the grey bounds of the vector binarizers
+ * (see halftone.h). A tone map that never decreases maps a grey value
+ * below a cell T exactly when the grey value is below G(T), the least grey
+ * value it maps to T or more (256 if none), that is at most G(T) - 1. G(T) = 0
+ * means no grey value gives 1 there: the bound is 0 and BoundKeep clears
+ * the pixel. G(T) = 256 is bound 255, which every grey value meets.
+ * Returns false, leaving the plain routines to the scan, when the tone map
+ * decreases somewhere.
+ */
+static bool SetGreyBounds(const uint8_t *toneMap, const uint8_t *cells, uint32_t side)
+{
+    for (uint32_t g = 1; g < 256; ++g) {
+        if (toneMap[g] < toneMap[g - 1])
+            return false;
+    }
+    uint16_t least[256];
+    uint32_t g = 0;
+    for (uint32_t t = 0; t < 256; ++t) {
+        while (g < 256 && toneMap[g] < t)
+            ++g;
+        least[t] = static_cast<uint16_t>(g);
+    }
+    for (uint32_t r = 0; r < side; ++r) {
+        const uint8_t *row = cells + r * side;
+        for (uint32_t i = 0; i < side + 31; ++i) {
+            const uint32_t bound = least[row[i % side]];
+            HalftoneState.GreyBound[r][i] = static_cast<uint8_t>(bound == 0 ? 0 : bound - 1);
+        }
+        for (uint32_t c = 0; c < side; ++c) {
+            uint32_t keep = 0;
+            for (uint32_t i = 0; i < 32; ++i) {
+                if (least[row[(c + i) % side]] != 0)
+                    keep |= 1u << ((i & ~7u) | (7 - (i & 7)));
+            }
+            HalftoneState.BoundKeep[r][c] = keep;
+        }
+    }
+    return true;
+}
+#endif
+
+LineBinarizer VectorVariant(LineBinarizer plain)
+{
+#if defined(SCANDRV_HAVE_AVX2)
+    if (plain == DitherLine)
+        return DitherLineAvx2;
+    if (plain == ThresholdLine)
+        return ThresholdLineAvx2;
+#else
+    (void)plain;
+#endif
+    return nullptr;
+}
+
+/* The vector variant of the plain binarizer just picked, where it runs and
+ * the tone map allows it. */
+static void PickVectorBinarizer(const uint8_t *toneMap)
+{
+#if defined(SCANDRV_HAVE_AVX2)
+    if (!VectorRoutinesUsable())
+        return;
+    const bool dither = HalftoneState.Binarizer == DitherLine;
+    if (dither ? SetGreyBounds(toneMap, HalftoneState.Pattern, HalftoneState.PatternSide)
+               : SetGreyBounds(toneMap, &kLineArtThreshold, 1))
+        HalftoneState.Binarizer = VectorVariant(HalftoneState.Binarizer);
+#else
+    (void)toneMap;
+#endif
 }
 
 void SelectBinarizer(const uint8_t *toneMap, int32_t number, HalftonePatternData *download,
@@ -190,6 +267,7 @@ void SelectBinarizer(const uint8_t *toneMap, int32_t number, HalftonePatternData
     }
     HalftoneState.PatternSide = static_cast<uint16_t>(side);
     HalftoneState.PatternRow = 0;
+    PickVectorBinarizer(toneMap);
 }
 
 /* ToneMap[k] = the caller's table at input level k: tables longer than 256

@@ -37,8 +37,19 @@ struct HalftoneStateRecord {
     const uint8_t *Pattern;                 /* n x n thresholds in use, row by row */
     const uint8_t *ToneMapRef;              /* the tone map (ScanState.ToneMap) */
     uint8_t PatternCopy[kPatternCopyBytes]; /* the caller's pattern, copied for this scan */
-    LineBinarizer Binarizer;                /* DitherLine or ThresholdLine */
+    LineBinarizer Binarizer;                /* DitherLine or ThresholdLine, or a vector variant */
     uint16_t PatternSide;                   /* n; 0 with ThresholdLine */
+    /* Set by SelectBinarizer for the vector variants, which need no tone
+     * map per pixel: with a tone map that never decreases, "mapped value
+     * below the cell" is "grey value at most GreyBound" for every cell a
+     * grey value can fall below at all. Row r holds its cells' bounds for
+     * columns 0, 1, ... n + 30 (column i is cell i mod n), so the 32 bounds
+     * from any column are one load; the threshold is row 0 of side 1.
+     * BoundKeep[r][c] has the 32 pixels from column c as they are packed
+     * (4 bytes, first byte lowest) and clears those whose cell no grey value
+     * falls below. */
+    uint8_t GreyBound[kMaxDitherSide][kMaxDitherSide + 31];
+    uint32_t BoundKeep[kMaxDitherSide][kMaxDitherSide];
 };
 
 extern HalftoneStateRecord HalftoneState;
@@ -66,7 +77,9 @@ bool SetUpHalftone(ScanAttributeBlock *block);
 
 /* Prepares HalftoneState. A built-in number 0-11 takes that pattern and
  * writes it into `download`; otherwise a caller pattern (non-null, side
- * 1-16) is copied into PatternCopy; otherwise the threshold is used. */
+ * 1-16) is copied into PatternCopy; otherwise the threshold is used. Where
+ * VectorRoutinesUsable() and the tone map never decreases, the binarizer is
+ * the vector variant (halftone_vector.h), which gives the same bytes. */
 void SelectBinarizer(const uint8_t *toneMap, int32_t number, HalftonePatternData *download,
                      const uint8_t *callerPattern, uint32_t callerSide);
 

@@ -6,16 +6,28 @@
 #include "scan/halftone.h"
 
 #include "fake_adapter.h"
+#include "platform/vector_support.h"
+#include "scan/halftone_vector.h"
 #include "scan/scan_state.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <numeric>
+#include <random>
 #include <vector>
 
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
+
+/* Whether the scan's binarizer is this plain one or its vector variant. */
+bool Picked(LineBinarizer plain)
+{
+    return HalftoneState.Binarizer == plain ||
+           (VectorVariant(plain) && HalftoneState.Binarizer == VectorVariant(plain));
+}
 
 class HalftoneTest : public ::testing::Test {
 protected:
@@ -104,7 +116,7 @@ TEST_F(HalftoneTest, LineArtIsAnyModeWithoutPatternBits)
         block.wHalftoneMode = mode;
         EXPECT_TRUE(Start(false));
         EXPECT_TRUE(fake::Commands().empty()) << mode;
-        EXPECT_EQ(HalftoneState.Binarizer, &ThresholdLine) << mode;
+        EXPECT_TRUE(Picked(&ThresholdLine)) << mode;
         EXPECT_EQ(Line(ramp), expected) << mode;
     }
 }
@@ -131,7 +143,7 @@ TEST_F(HalftoneTest, DriverDithersRowByRowFromColumnZero)
     block.wHalftonePattern = 10; /* rows 40 150 84 / 216 128 172 / 106 194 62 */
     EXPECT_TRUE(Start(true));
     EXPECT_TRUE(fake::Commands().empty());
-    EXPECT_EQ(HalftoneState.Binarizer, &DitherLine);
+    EXPECT_TRUE(Picked(&DitherLine));
     Bytes grey(9, 100);
     EXPECT_EQ(Line(grey), Bytes({0x49, 0x00})); /* 0 1 0 0 1 0 0 1 | 0 */
     EXPECT_EQ(Line(grey), Bytes({0xFF, 0x80}));
@@ -188,7 +200,7 @@ TEST_F(HalftoneTest, PatternNumberPastTheBuiltinOnes)
 {
     block.wHalftonePattern = 12;
     EXPECT_TRUE(Start(true)); /* the driver falls back to the threshold */
-    EXPECT_EQ(HalftoneState.Binarizer, &ThresholdLine);
+    EXPECT_TRUE(Picked(&ThresholdLine));
     for (uint16_t number : {12, 0xFFFF}) {
         block.wHalftonePattern = 5;
         EXPECT_TRUE(Start(true));
@@ -196,7 +208,7 @@ TEST_F(HalftoneTest, PatternNumberPastTheBuiltinOnes)
         EXPECT_FALSE(Start(false)) << number; /* the scanner has nothing to receive */
         EXPECT_EQ(Result(), 0xFD3Eu);  /* -706, high half 0 */
         EXPECT_TRUE(fake::Commands().empty());
-        EXPECT_EQ(HalftoneState.Binarizer, &ThresholdLine);
+        EXPECT_TRUE(Picked(&ThresholdLine));
     }
 }
 
@@ -242,5 +254,75 @@ TEST_F(HalftoneTest, FailedDownloadEndsTheStep)
     EXPECT_FALSE(SetUpHalftone(&block));
     EXPECT_EQ(Result(), 0xFE0Bu); /* -501, high half 0 */
 }
+
+/* The vector binarizers against the plain ones, with the threshold, every
+ * built-in pattern and caller patterns whose cells run from 0 to 255, on
+ * lines of many lengths, several in turn so the pattern rows advance. A
+ * tone map that decreases somewhere keeps the plain routines. */
+enum class ToneMapKind { Identity, GammaLike, Constant, Dip };
+
+class VectorBinarizerTest : public ::testing::TestWithParam<ToneMapKind> {
+protected:
+    void TearDown() override { UsePlainRoutinesOnly(false); }
+};
+
+TEST_P(VectorBinarizerTest, GivesThePlainBytes)
+{
+    if (!VectorRoutinesUsable())
+        GTEST_SKIP() << "no vector routines on this build or processor";
+    static uint8_t map[256]; /* outlives the test: HalftoneState keeps it */
+    for (uint32_t k = 0; k < 256; ++k) {
+        switch (GetParam()) {
+        case ToneMapKind::Identity: map[k] = static_cast<uint8_t>(k); break;
+        /* 8 up to 248: cells of 8 or less give 0, above 248 give 1 */
+        case ToneMapKind::GammaLike: map[k] = static_cast<uint8_t>(8 + 240 * std::pow(k / 255.0, 0.45)); break;
+        case ToneMapKind::Constant: map[k] = 128; break;
+        case ToneMapKind::Dip: map[k] = static_cast<uint8_t>(k == 200 ? 10 : k); break;
+        }
+    }
+    const bool vectorExpected = GetParam() != ToneMapKind::Dip;
+    std::mt19937 random(11);
+    Bytes grey(40000), caller(256);
+    for (uint8_t &g : grey)
+        g = static_cast<uint8_t>(random());
+    for (uint8_t &c : caller)
+        c = static_cast<uint8_t>(random());
+    const uint8_t edges[] = {0, 255, 248, 249, 8, 9, 128, 127}; /* around the gamma-like map's ends */
+    std::copy(std::begin(edges), std::end(edges), caller.begin());
+
+    struct Choice { int32_t Number; uint32_t CallerSide; };
+    std::vector<Choice> choices = {{-1, 0}, {-1, 1}, {-1, 7}, {-1, 16}};
+    for (int32_t p = 0; p < kBuiltinPatternCount; ++p)
+        choices.push_back({p, 0});
+    const uint32_t lengths[] = {0, 1, 7, 8, 9, 31, 32, 33, 63, 65, 100, 257, 5100, 5101};
+    for (Choice choice : choices) {
+        for (uint32_t length : lengths) {
+            Bytes out[2];
+            for (bool plain : {true, false}) {
+                UsePlainRoutinesOnly(plain);
+                HalftonePatternData data;
+                SelectBinarizer(map, choice.Number, &data, choice.CallerSide ? caller.data() : nullptr,
+                                choice.CallerSide);
+                const LineBinarizer plainRoutine = HalftoneState.PatternSide ? &DitherLine : &ThresholdLine;
+                EXPECT_EQ(HalftoneState.Binarizer != plainRoutine, !plain && vectorExpected);
+                for (uint32_t line = 0; line < 17; ++line) {
+                    const size_t start = (line * 331) % (grey.size() - length);
+                    const Bytes pixels(grey.begin() + start, grey.begin() + start + length); /* no slack */
+                    const size_t bytes = (length + 7) / 8;
+                    Bytes packed(bytes + 1, 0xA5);
+                    HalftoneState.Binarizer(packed.data(), pixels.data(), length);
+                    ASSERT_EQ(packed[bytes], 0xA5) << "wrote past the line of " << length;
+                    out[plain].insert(out[plain].end(), packed.begin(), packed.end() - 1);
+                }
+            }
+            ASSERT_EQ(out[0], out[1]) << "pattern " << choice.Number << " caller side " << choice.CallerSide
+                                      << " length " << length;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ToneMaps, VectorBinarizerTest,
+                         ::testing::Values(ToneMapKind::Identity, ToneMapKind::GammaLike, ToneMapKind::Constant,
+                                           ToneMapKind::Dip));
 
 } // namespace
