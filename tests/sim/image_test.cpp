@@ -251,28 +251,6 @@ TEST(Segments, SegmentsArrivingTogetherComeInTheConfiguredOrder)
         EXPECT_EQ(std::string({segments[k].Tag, segments[k + 1].Tag, segments[k + 2].Tag}), "BGR") << k;
 }
 
-TEST(Segments, WideSamplesAndGreyLines)
-{
-    SimHost host = IdealHost("tagged300");
-    WindowRequest w = PositionField(300);
-    w.Depth = 16;
-    std::vector<Segment> wide = ScanSegments(host, w);
-    w.Depth = 8;
-    std::vector<Segment> narrow = ScanSegments(host, w);
-    ASSERT_EQ(wide.size(), narrow.size());
-    ASSERT_EQ(wide[0].Data.size(), 2400u);
-    for (size_t k = 0; k < wide.size(); k += 37) {
-        ASSERT_EQ(wide[k].Tag, narrow[k].Tag);
-        for (uint32_t i = 0; i < 1200; i += 13)
-            ASSERT_EQ(Sample16(wide[k].Data, i) >> 8, narrow[k].Data[i]);
-    }
-    /* Grey comes in whole lines without tags, and without a lag. */
-    w.Composition = kGrey;
-    std::vector<uint8_t> grey = host.Scan(w);
-    ASSERT_EQ(grey.size(), 1200u * 300);
-    EXPECT_EQ(grey[0], ChartColor(102000 - 151 * 40, 1800 * 40).G);
-}
-
 /* --- Gamma tables and bilevel output ------------------------------------- */
 
 namespace {
