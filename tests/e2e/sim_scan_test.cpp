@@ -2,16 +2,18 @@
  * Whole scans through the real driver library and the virtual scanner, as
  * an application runs them: calibration that removes the sensor's streaks,
  * colour-tagged and mirrored lines that come out like whole-pixel ones, 16
- * bits against 8, and bilevel images.
+ * bits against 8, bilevel images, device faults as result codes, and a
+ * batch from the document feeder with the page numbers read back.
  */
 #include "scandrv.h"
 #include "sim_config.h"
+
+#include "../support/page_number.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -19,36 +21,37 @@
 
 namespace {
 
+int ResultOf(uint32_t dwResult) { return static_cast<int16_t>(dwResult & 0xFFFF); }
+
 struct Image {
     uint32_t Width = 0, Lines = 0, LineBytes = 0;
     std::vector<uint8_t> Bytes;
-    uint32_t Result = 0;
+    int Result = 0;
+    uint8_t At(uint32_t x, uint32_t y) const { return Bytes[size_t{y} * LineBytes + x]; }
 };
 
 class SimScan : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(SimConfigure("reset", "1"), 0);
-        ASSERT_EQ(SimConfigure("model", "attach"), 0);
-        ASSERT_EQ(SimConfigure("noise", "off"), 0);
-        ASSERT_EQ(SimConfigure("faults", "clear"), 0);
-        ASSERT_EQ(SimConfigure("document", "chart"), 0);
+        for (auto [key, value] : {std::pair{"reset", "1"}, {"model", "attach"}, {"noise", "off"}, {"faults", "clear"},
+                                  {"document", "chart"}, {"feeder_pages", "0"}})
+            ASSERT_EQ(SimConfigure(key, value), 0) << key;
     }
     void TearDown() override
     {
         SimConfigure("faults", "clear");
         SimConfigure("document", "chart");
-        if (!documentPath.empty())
-            std::remove(documentPath.c_str());
+        if (!DocumentPath.empty())
+            std::remove(DocumentPath.c_str());
     }
 
-    static uint32_t Initialize(uint16_t model)
+    static int Initialize(uint16_t model)
     {
         InitBlock init = {};
         init.wAttachParam1 = model;
         vInitializeScanner(&init);
-        return init.dwResult;
+        return ResultOf(init.dwResult);
     }
     /* The defaults with an area of `inches` square at (1 in, 1 in). */
     static ScanAttributeBlock Request(uint16_t type, uint16_t bits, uint16_t dpi, double inches = 1.0)
@@ -56,41 +59,35 @@ protected:
         ScanAttributeBlock block = {};
         block.wScanSource = SD_SOURCE_FLATBED;
         vDefaultAttribute(&block);
-        block.wImageType = type;
-        block.wBitsPerPixel = bits;
-        block.wResolution = dpi;
-        block.wLeft = 1000;
-        block.wTop = 1000;
-        block.wRight = static_cast<uint16_t>(1000 + inches * 1000 - 1);
-        block.wBottom = static_cast<uint16_t>(1000 + inches * 1000 - 1);
+        block.wImageType = type, block.wBitsPerPixel = bits, block.wResolution = dpi;
+        block.wLeft = block.wTop = 1000;
+        block.wRight = block.wBottom = static_cast<uint16_t>(1000 + inches * 1000 - 1);
         return block;
     }
     static Image Scan(ScanAttributeBlock block)
     {
         Image image;
         vScannerStartScan(&block);
-        image.Result = block.dwResult;
-        if (image.Result != 1)
+        if ((image.Result = ResultOf(block.dwResult)) != SD_OK)
             return image;
         image.Width = block.wWidth;
         image.Lines = block.wLength;
-        image.LineBytes = block.wBitsPerPixel == 1
-                              ? block.wWidth
-                              : block.wWidth * (block.wImageType == SD_IMAGE_COLOR ? 3u : 1u) *
-                                    (block.wBitsPerPixel > 8 ? 2u : 1u);
+        image.LineBytes = block.wBitsPerPixel == 1 ? block.wWidth /* bytes, for bilevel */
+                                                   : block.wWidth * (block.wImageType == SD_IMAGE_COLOR ? 3u : 1u) *
+                                                         (block.wBitsPerPixel > 8 ? 2u : 1u);
         image.Bytes.resize(size_t{image.Lines} * image.LineBytes);
-        /* One block for the whole image: after an early end its line count
-         * still to come is read back in. */
+        /* One block for the whole image: after an early end its line count still to come is read back in. */
         ImageDataBlock read = {};
-        for (uint32_t done = 0; done < image.Lines;) {
+        for (uint32_t done = 0; done < image.Lines; done += read.dwReturnLines) {
             read.lpImageBuffer = image.Bytes.data() + size_t{done} * image.LineBytes;
             read.dwRequestLines = std::min(image.Lines - done, 37u);
             vScannerGetImage(&read);
-            if (read.dwResult != 1 || read.dwReturnLines == 0) {
-                image.Result = read.dwResult;
-                return image;
+            if (ResultOf(read.dwResult) != SD_OK || read.dwReturnLines == 0) {
+                ParamBlock abort = {};
+                vScannerAbortScan(&abort);
+                image.Result = ResultOf(read.dwResult);
+                break;
             }
-            done += read.dwReturnLines;
         }
         return image;
     }
@@ -98,87 +95,74 @@ protected:
     void GreyDocument(uint8_t level)
     {
         char path[] = "/tmp/scandrv-e2e-XXXXXX";
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        documentPath = path;
+        close(mkstemp(path));
+        DocumentPath = path;
         FILE *file = std::fopen(path, "wb");
         ASSERT_NE(file, nullptr);
         std::fprintf(file, "P5\n900 900\n255\n");
-        std::vector<uint8_t> pixels(900 * 900, level);
-        std::fwrite(pixels.data(), 1, pixels.size(), file);
+        std::fwrite(std::vector<uint8_t>(900 * 900, level).data(), 1, 900 * 900, file);
         std::fclose(file);
         ASSERT_EQ(SimConfigure("document", path), 0);
     }
-    static std::vector<double> ColumnMeans(const Image &image)
+    /* Lowest and highest column mean of a grey image. */
+    static std::pair<double, double> ColumnRange(const Image &image)
     {
         std::vector<double> means(image.Width, 0.0);
         for (uint32_t y = 0; y < image.Lines; ++y)
             for (uint32_t x = 0; x < image.Width; ++x)
-                means[x] += image.Bytes[size_t{y} * image.LineBytes + x];
-        for (double &mean : means)
-            mean /= image.Lines;
-        return means;
+                means[x] += image.At(x, y) / double(image.Lines);
+        auto [low, high] = std::minmax_element(means.begin(), means.end());
+        return {*low, *high};
     }
 
-    std::string documentPath;
+    std::string DocumentPath;
 };
 
 TEST_F(SimScan, CalibrationRemovesTheSensorsStreaks)
 {
-    ASSERT_EQ(Initialize(0), 1u);
+    ASSERT_EQ(Initialize(0), SD_OK);
     GreyDocument(100);
     Image calibrated = Scan(Request(SD_IMAGE_RED, 8, 250));
-    ASSERT_EQ(calibrated.Result, 1u);
-    std::vector<double> means = ColumnMeans(calibrated);
-    auto [low, high] = std::minmax_element(means.begin(), means.end());
-    EXPECT_LT(*high - *low, 2.0) << "calibrated columns within a level of each other";
-    EXPECT_GT(*low, 100.0) << "the default gain brightens";
-
-    /* A scanner that refuses the shading tables keeps none: the same page
-     * then shows the streaks of its uneven sensor. */
+    ASSERT_EQ(calibrated.Result, SD_OK);
+    auto [low, high] = ColumnRange(calibrated);
+    EXPECT_LT(high - low, 2.0) << "calibrated columns within a level of each other";
+    EXPECT_GT(low, 100.0) << "the default gain brightens";
+    /* A scanner that refuses the shading tables keeps none: the same page shows its streaks. */
     ASSERT_EQ(SimConfigure("reset", "1"), 0);
     ASSERT_EQ(SimConfigure("fault", "check:shading:1+:26/00"), 0);
     Image streaked = Scan(Request(SD_IMAGE_RED, 8, 250));
-    ASSERT_EQ(streaked.Result, 1u);
-    means = ColumnMeans(streaked);
-    std::tie(low, high) = std::minmax_element(means.begin(), means.end());
-    EXPECT_GT(*high - *low, 5.0) << "uncalibrated columns differ";
+    ASSERT_EQ(streaked.Result, SD_OK);
+    std::tie(low, high) = ColumnRange(streaked);
+    EXPECT_GT(high - low, 5.0) << "uncalibrated columns differ";
 }
 
 TEST_F(SimScan, TaggedMirroredModelMatchesTheWholePixelModel)
 {
-    ASSERT_EQ(Initialize(0), 1u);
+    ASSERT_EQ(Initialize(0), SD_OK);
     Image whole = Scan(Request(SD_IMAGE_COLOR, 8, 100));
-    ASSERT_EQ(whole.Result, 1u);
-    ASSERT_EQ(Initialize(1), 1u);
+    ASSERT_EQ(Initialize(1), SD_OK);
     Image tagged = Scan(Request(SD_IMAGE_COLOR, 8, 100));
-    ASSERT_EQ(tagged.Result, 1u);
+    ASSERT_EQ(whole.Result, SD_OK);
+    ASSERT_EQ(tagged.Result, SD_OK);
     ASSERT_EQ(tagged.Width, whole.Width);
     ASSERT_EQ(tagged.Lines, whole.Lines);
-    size_t close = 0;
-    for (size_t i = 0; i < whole.Bytes.size(); ++i)
-        close += std::abs(int(whole.Bytes[i]) - int(tagged.Bytes[i])) <= 4;
-    EXPECT_GT(close, whole.Bytes.size() * 97 / 100) << "same chart";
-    /* Lines left unmirrored would match far worse. */
-    size_t closeMirrored = 0;
+    size_t close = 0, closeMirrored = 0;
     for (uint32_t y = 0; y < whole.Lines; ++y)
-        for (uint32_t x = 0; x < whole.Width; ++x)
-            for (uint32_t c = 0; c < 3; ++c) {
-                int a = whole.Bytes[size_t{y} * whole.LineBytes + 3 * x + c];
-                int b = tagged.Bytes[size_t{y} * tagged.LineBytes + 3 * (whole.Width - 1 - x) + c];
-                closeMirrored += std::abs(a - b) <= 4;
-            }
-    EXPECT_LT(closeMirrored, whole.Bytes.size() * 80 / 100) << "same orientation";
+        for (uint32_t x = 0; x < 3 * whole.Width; ++x) {
+            close += std::abs(whole.At(x, y) - tagged.At(x, y)) <= 4;
+            closeMirrored += std::abs(whole.At(x, y) - tagged.At(3 * (whole.Width - 1 - x / 3) + x % 3, y)) <= 4;
+        }
+    EXPECT_GT(close, whole.Bytes.size() * 97 / 100) << "same chart";
+    EXPECT_LT(closeMirrored, whole.Bytes.size() * 80 / 100) << "same orientation: unmirrored lines match far worse";
 }
 
 TEST_F(SimScan, SixteenBitsAgreeWithEight)
 {
-    ASSERT_EQ(Initialize(0), 1u);
+    ASSERT_EQ(Initialize(0), SD_OK);
     Image eight = Scan(Request(SD_IMAGE_RED, 8, 250, 0.5));
     Image sixteen = Scan(Request(SD_IMAGE_RED, 16, 250, 0.5));
-    ASSERT_EQ(eight.Result, 1u);
-    ASSERT_EQ(sixteen.Result, 1u);
+    ASSERT_EQ(eight.Result, SD_OK);
+    ASSERT_EQ(sixteen.Result, SD_OK);
     ASSERT_EQ(sixteen.Width, eight.Width);
     size_t agree = 0;
     for (size_t i = 0; i < eight.Bytes.size(); ++i) {
@@ -189,35 +173,26 @@ TEST_F(SimScan, SixteenBitsAgreeWithEight)
     EXPECT_GT(agree, eight.Bytes.size() * 98 / 100);
 }
 
-TEST_F(SimScan, LineArtFromTheScannerAndFromTheDriverAgree)
+TEST_F(SimScan, LineArtFromTheScannerAgreesWithGreyThresholdedAndTheDriverDithers)
 {
-    ASSERT_EQ(Initialize(0), 1u);
-    ScanAttributeBlock request = Request(SD_IMAGE_RED, 1, 250);
-    Image byScanner = Scan(request);
-    ASSERT_EQ(byScanner.Result, 1u);
-    /* The scanner's threshold (byte 31 of the window, 128) against the
-     * same area scanned in grey and thresholded here. */
+    ASSERT_EQ(Initialize(0), SD_OK);
+    Image bits = Scan(Request(SD_IMAGE_RED, 1, 250)); /* the scanner's threshold, 128 */
     Image grey = Scan(Request(SD_IMAGE_RED, 8, 250));
-    ASSERT_EQ(grey.Result, 1u);
-    ASSERT_EQ(byScanner.Lines, grey.Lines);
-    size_t agree = 0, total = 0;
+    ASSERT_EQ(bits.Result, SD_OK);
+    ASSERT_EQ(grey.Result, SD_OK);
+    ASSERT_EQ(bits.Lines, grey.Lines);
+    size_t agree = 0;
     for (uint32_t y = 0; y < grey.Lines; ++y)
-        for (uint32_t x = 0; x < grey.Width; ++x, ++total) {
-            bool dark = grey.Bytes[size_t{y} * grey.LineBytes + x] < 128;
-            bool bit = byScanner.Bytes[size_t{y} * byScanner.LineBytes + x / 8] & (0x80 >> (x % 8));
-            agree += dark == bit;
-        }
-    EXPECT_GT(agree, total * 9 / 10);
-}
+        for (uint32_t x = 0; x < grey.Width; ++x)
+            agree += (grey.At(x, y) < 128) == bool(bits.At(x / 8, y) & (0x80 >> (x % 8)));
+    EXPECT_GT(agree, grey.Bytes.size() * 9 / 10);
 
-TEST_F(SimScan, DriverDithersWhereTheScannerCannotHalftone)
-{
-    ASSERT_EQ(Initialize(1), 1u); /* threshold only */
+    ASSERT_EQ(Initialize(1), SD_OK); /* threshold only: the driver makes the halftone */
     ScanAttributeBlock request = Request(SD_IMAGE_RED, 1, 100);
     request.wHalftoneMode = SD_HALFTONE_BUILTIN;
     request.wHalftonePattern = 10;
     Image dithered = Scan(request);
-    ASSERT_EQ(dithered.Result, 1u);
+    ASSERT_EQ(dithered.Result, SD_OK);
     EXPECT_EQ(dithered.LineBytes, 13u) << "100 pixels packed 8 to a byte";
     size_t ones = 0;
     for (uint8_t byte : dithered.Bytes)
@@ -228,15 +203,41 @@ TEST_F(SimScan, DriverDithersWhereTheScannerCannotHalftone)
 
 TEST_F(SimScan, DeviceFaultsComeBackAsResultCodes)
 {
-    ASSERT_EQ(Initialize(0), 1u);
+    ASSERT_EQ(Initialize(0), SD_OK);
     ASSERT_EQ(SimConfigure("fault", "check:window:1:2C/02"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, 0xFD44u);
+    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_ERR_WINDOW_COMBINATION);
     ASSERT_EQ(SimConfigure("faults", "status:gamma:1:24"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, 0xFE0Bu);
+    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_ERR_ADAPTER_FAILURE);
     ASSERT_EQ(SimConfigure("faults", "early_end:20"), 0);
-    Image early = Scan(Request(SD_IMAGE_RED, 8, 250));
-    EXPECT_EQ(early.Result, 1u) << "an early end is not an error";
-    EXPECT_EQ(Initialize(9), 0xFC14u) << "no device at that address";
+    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_OK) << "an early end is not an error";
+    EXPECT_EQ(Initialize(9), SD_ERR_ADAPTER) << "no device at that address";
+}
+
+TEST_F(SimScan, FeederBatchUntilTheTrayIsEmptyWithAJamThatCostsOnePage)
+{
+    ASSERT_EQ(Initialize(2), SD_OK);
+    ASSERT_EQ(SimConfigure("feeder_pages", "4"), 0);
+    ASSERT_EQ(SimConfigure("faults", "jam:2"), 0);
+    int32_t sensor = vPaperReady();
+    EXPECT_NE(sensor & 0x7F, 0) << "paper in the tray";
+    EXPECT_EQ(sensor >> 9, 1) << "the event of loaded paper";
+    EXPECT_EQ(vPaperReady() >> 9, 0) << "reported once";
+    constexpr uint16_t kDpi = 50; /* grey over the panel that carries the page number */
+    ScanAttributeBlock panel = {};
+    panel.wScanSource = SD_SOURCE_ALT1;
+    vDefaultAttribute(&panel);
+    panel.wScanSource = SD_SOURCE_ALT1, panel.wImageType = SD_IMAGE_RED, panel.wBitsPerPixel = 8;
+    panel.wResolution = kDpi;
+    panel.wLeft = kPagePanelLeft / 12, panel.wTop = kPagePanelTop / 12;
+    panel.wRight = kPagePanelRight / 12 - 1, panel.wBottom = kPagePanelBottom / 12 - 1;
+    for (long page : {1L, long(SD_ERR_MEDIA_LOAD), 3L, 4L, long(SD_ERR_NO_MEDIUM)}) {
+        EXPECT_EQ((vPaperReady() & 0x7F) != 0, page != SD_ERR_NO_MEDIUM) << "paper sensed before " << page;
+        Image image = Scan(panel);
+        long number = image.Result != SD_OK ? image.Result
+                                            : ReadPageNumber([&](uint32_t x, uint32_t y) { return image.At(x, y); },
+                                                             image.Width, image.Lines, kDpi, kPagePanelLeft, kPagePanelTop);
+        EXPECT_EQ(number, page);
+    }
 }
 
 } // namespace

@@ -1,15 +1,17 @@
 /*
  * sim_host.h - the host side of the simulator's tests: a SimDevice and the
- * commands a driver sends it, each built as bytes the way a driver builds
- * them (CDB, transfer records), so that tests read like a conversation with
- * a scanner. Also the window parameter list and the host's computation of
- * shading correction words from calibration passes.
+ * commands a driver sends it, built as bytes the way a driver builds them,
+ * and the host's half of a calibration.
  */
 #ifndef SIM_HOST_H
 #define SIM_HOST_H
 
+#include "sim_bytes.h"
 #include "sim_device.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -20,65 +22,187 @@ struct WindowRequest {
     uint16_t Resolution = 600;
     int32_t X = 0, Y = 0;
     uint32_t Width = 600, Length = 60;
-    uint8_t Composition = kColor;
-    uint8_t Depth = 8;
-    uint8_t Threshold = 128;
-    uint8_t Lens = 0;
-    uint8_t SourceCode = 0x10;
-    std::vector<uint8_t> ListBytes() const;
+    uint8_t Composition = kColor, Depth = 8, Threshold = 128, Lens = 0, SourceCode = 0x10;
+    std::vector<uint8_t> ListBytes() const
+    {
+        std::vector<uint8_t> l(69, 0);
+        PutBig16(&l[6], 61);
+        PutBig16(&l[10], Resolution);
+        PutBig16(&l[12], Resolution);
+        PutBig32(&l[14], static_cast<uint32_t>(X));
+        PutBig32(&l[18], static_cast<uint32_t>(Y));
+        PutBig32(&l[22], Width);
+        PutBig32(&l[26], Length);
+        l[30] = l[32] = l[36] = l[49] = 128;
+        l[31] = Threshold, l[33] = Composition, l[34] = Depth, l[38] = Lens, l[39] = SourceCode, l[50] = 255;
+        return l;
+    }
 };
 
 using Sense = std::array<uint8_t, 14>;
+
+inline std::vector<uint8_t> Cdb10(uint8_t opcode, uint8_t type, uint8_t q4, uint8_t q5, uint32_t length)
+{
+    return {opcode, 0, type, 0, q4, q5, uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 0};
+}
 
 struct SimHost {
     SimDevice Device;
 
     /* Any command: direction 1 reads into buffer, 2 sends from it, else no data. */
-    uint32_t Run(const std::vector<uint8_t> &cdb, int direction, void *buffer, uint32_t length,
-                 uint16_t timeout = 30);
+    uint32_t Run(std::vector<uint8_t> cdb, int direction, void *buffer, uint32_t length, uint16_t timeout = 30)
+    {
+        CommandRecord command{timeout, static_cast<uint16_t>(cdb.size()), cdb.data()};
+        TransferRecord in{0, nullptr}, out{0, nullptr};
+        if (direction == 1)
+            in = {length, buffer};
+        else if (direction == 2)
+            out = {length, buffer};
+        return SimExecute(Device, command, &in, &out);
+    }
+    uint32_t Send(uint8_t type, uint8_t qualifier, std::vector<uint8_t> data)
+    {
+        uint32_t n = static_cast<uint32_t>(data.size());
+        return Run(Cdb10(0x2A, type, 0, qualifier, n), 2, data.data(), n);
+    }
 
-    uint32_t TestUnitReady();
-    uint32_t Inquiry(uint8_t out[37]);
-    Sense RequestSense();
-    uint32_t SetWindow(const WindowRequest &window);
-    uint32_t SetWindowList(const std::vector<uint8_t> &list);
-    uint32_t ReadImage(void *buffer, uint32_t length);
-    /* Reads length bytes of image; the status lands in *status when given. */
-    std::vector<uint8_t> ReadImage(uint32_t length, uint32_t *status = nullptr);
-    uint32_t EndImage();
-    std::array<uint32_t, 3> Geometry(uint32_t *status = nullptr); /* pixels, bytes per line, lines */
-    uint32_t ReadParameters(uint8_t lens, uint8_t variant, uint8_t out[40]);
-    uint32_t ReadLamp(uint8_t page[9]);
-    uint32_t SendLamp(const uint8_t page[9]);
-    uint32_t SendLampControl(uint8_t byte0);
-    uint32_t SendShading(uint8_t qualifier, const std::vector<uint8_t> &data);
-    uint32_t SendGamma(uint8_t qualifier, const std::vector<uint8_t> &data);
-    uint32_t SendHalftone(const std::vector<uint8_t> &data);
+    uint32_t TestUnitReady() { return Run({0, 0, 0, 0, 0, 0}, 0, nullptr, 0, 10); }
+    uint32_t Inquiry(uint8_t out[37]) { return Run({0x12, 0, 0, 0, 37, 0}, 1, out, 37, 1); }
+    Sense RequestSense()
+    {
+        Sense sense{};
+        EXPECT_EQ(Run({0x03, 0, 0, 0, 14, 0}, 1, sense.data(), 14, 1), BUSLNK_GOOD);
+        return sense;
+    }
+    uint32_t SetWindowList(std::vector<uint8_t> list) { return Run(Cdb10(0x24, 0, 0, 0, 69), 2, list.data(), 69); }
+    uint32_t SetWindow(const WindowRequest &window) { return SetWindowList(window.ListBytes()); }
+    uint32_t ReadImage(void *buffer, uint32_t length) { return Run(Cdb10(0x28, 0, 0, 0, length), 1, buffer, length); }
+    /* Reads length bytes of image into a buffer filled with 0xEE. */
+    std::vector<uint8_t> ReadImage(uint32_t length, uint32_t *status = nullptr)
+    {
+        std::vector<uint8_t> bytes(length, 0xEE);
+        uint32_t s = ReadImage(bytes.data(), length);
+        if (status != nullptr)
+            *status = s;
+        return bytes;
+    }
+    uint32_t EndImage() { return ReadImage(nullptr, 0); }
+    /* Pixels, bytes per line, lines. */
+    std::array<uint32_t, 3> Geometry(uint32_t *status = nullptr)
+    {
+        uint8_t p[16] = {};
+        uint32_t s = Run(Cdb10(0x28, 0x80, 0, 0, 16), 1, p, 16);
+        if (status != nullptr)
+            *status = s;
+        return {GetBig32(p), GetBig32(p + 4), GetBig32(p + 8)};
+    }
+    uint32_t ReadParameters(uint8_t lens, uint8_t variant, uint8_t out[40])
+    {
+        return Run(Cdb10(0x28, 0x82, lens, variant, 40), 1, out, 40);
+    }
+    uint32_t ReadLamp(uint8_t page[9]) { return Run(Cdb10(0x28, 0x81, 0, 0, 9), 1, page, 9, 60); }
+    std::array<uint8_t, 9> Lamp()
+    {
+        std::array<uint8_t, 9> page{};
+        EXPECT_EQ(ReadLamp(page.data()), BUSLNK_GOOD);
+        return page;
+    }
+    uint32_t SendLamp(std::array<uint8_t, 9> page) { return Send(0x81, 0, {page.begin(), page.end()}); }
+    uint32_t SendLampControl(uint8_t byte0) { return Send(0x81, 0, {byte0}); }
+    uint32_t SendShading(uint8_t qualifier, std::vector<uint8_t> data) { return Send(0x01, qualifier, data); }
+    uint32_t SendGamma(uint8_t qualifier, std::vector<uint8_t> data) { return Send(0x03, qualifier, data); }
+    uint32_t SendHalftone(std::vector<uint8_t> data) { return Send(0x02, 0x80, data); }
 
-    /* Applies configuration keys; fails the test on refusal. */
-    void Configure(const char *key, const char *value);
+    /* Applies a configuration key; fails the test on refusal. */
+    void Configure(const char *key, const char *value)
+    {
+        std::string error;
+        EXPECT_EQ(SimConfigureDevice(Device, key, value, error), 0) << key << "=" << value << ": " << error;
+    }
     /* Scans the window whole and returns its bytes. */
-    std::vector<uint8_t> Scan(const WindowRequest &window);
+    std::vector<uint8_t> Scan(const WindowRequest &window)
+    {
+        EXPECT_EQ(SetWindow(window), BUSLNK_GOOD);
+        std::array<uint32_t, 3> g = Geometry();
+        uint32_t status = 0;
+        std::vector<uint8_t> bytes = ReadImage(g[1] * g[2], &status);
+        EXPECT_EQ(status, BUSLNK_GOOD);
+        return bytes;
+    }
 };
 
-/* Correction words of one site, computed from its dark and white levels as
- * a host does: R = W - D (63920 when W <= D), G = 63920 x 65535 / R, offset
- * D - R x 80 / 63920, gain G - 65535; G of 131071 or more sets bit 14 of the
- * offset word and sends the low 16 bits of G - 65535 + 1. */
-void EncodeCorrection(uint32_t dark, uint32_t white, uint16_t &offsetWord, uint16_t &gainWord);
-
-/* A calibrated scan's sample for an 8-bit reflectance: 80 + r x 63920 / 255. */
-uint32_t CalibratedLevel(uint32_t reflectance);
-
-/* Runs white and dark passes over the whole sensor, as a host's calibration
- * does, and sends offset and gain tables built with EncodeCorrection from
- * the per-site means. Colour when rows is 3, else the one (green) row. */
-void CalibrateLikeAHost(SimHost &host, unsigned rows, uint8_t lens = 0);
+/* A host on the given model with the ideal sensor (a raw sample is the
+ * reflectance itself) and no noise: every pixel is predictable. */
+inline SimHost IdealHost(const char *model = "flatbed600")
+{
+    SimHost host;
+    host.Configure("model", model);
+    host.Configure("sensor", "ideal");
+    host.Configure("noise", "off");
+    return host;
+}
 
 /* Little-endian 16-bit sample i of a buffer. */
-inline uint32_t Sample16(const std::vector<uint8_t> &bytes, size_t i)
+inline uint32_t Sample16(const std::vector<uint8_t> &bytes, size_t i) { return bytes[2 * i] | (bytes[2 * i + 1] << 8); }
+
+/* Correction words of one site from its dark and white levels, as a host
+ * computes them: R = W - D (63920 when W <= D), G = 63920 x 65535 / R,
+ * offset D - R x 80 / 63920, gain G - 65535; G of 131071 or more sets bit
+ * 14 of the offset word and sends the low 16 bits of G - 65535 + 1. */
+inline void EncodeCorrection(uint32_t dark, uint32_t white, uint16_t &offsetWord, uint16_t &gainWord)
 {
-    return bytes[2 * i] | (bytes[2 * i + 1] << 8);
+    uint32_t range = white > dark ? white - dark : 63920;
+    if (white <= dark)
+        dark = 80;
+    range = std::min<uint32_t>(range, 63919);
+    uint32_t gain = 4188997200u / range, shift = range * 80 / 63920;
+    offsetWord = static_cast<uint16_t>(dark > shift ? dark - shift : 0);
+    uint32_t excess = gain - 65535;
+    gainWord = static_cast<uint16_t>(excess < 65536 ? excess : excess + 1);
+    if (excess >= 65536)
+        offsetWord |= 0x4000;
+}
+
+/* A calibrated scan's sample for an 8-bit reflectance. */
+inline uint32_t CalibratedLevel(uint32_t reflectance) { return 80 + reflectance * 63920 / 255; }
+
+/* White and dark passes over the whole sensor, as a host's calibration runs
+ * them, then offset and gain tables from the per-site means. Colour when
+ * rows is 3, else the one (green) row. */
+inline void CalibrateLikeAHost(SimHost &host, unsigned rows)
+{
+    uint8_t page[40];
+    ASSERT_EQ(host.ReadParameters(0, 0, page), BUSLNK_GOOD);
+    uint32_t sites = GetBig16(page + 7);
+    WindowRequest pass;
+    pass.Resolution = static_cast<uint16_t>(GetBig16(page + 11));
+    pass.Width = sites;
+    pass.Length = 64;
+    pass.Composition = rows == 3 ? kColor : kGrey;
+    pass.Depth = 16;
+    pass.SourceCode = 0x30;
+    std::vector<uint8_t> levels[2];
+    for (int dark = 0; dark < 2; ++dark) {
+        pass.Y = dark ? -332 : static_cast<int32_t>(GetBig32(page + 19));
+        ASSERT_EQ(host.SendLampControl(dark ? 0x05 : 0x01), BUSLNK_GOOD);
+        levels[dark] = host.Scan(pass);
+        ASSERT_EQ(levels[dark].size(), 64u * sites * rows * 2);
+    }
+    std::vector<uint8_t> offsets(2 * rows * sites), gains(2 * rows * sites);
+    for (uint32_t k = 0; k < rows * sites; ++k) {
+        uint32_t sum[2] = {0, 0};
+        for (int dark = 0; dark < 2; ++dark)
+            for (uint32_t line = 0; line < 64; ++line)
+                sum[dark] += Sample16(levels[dark], line * sites * rows + (k % sites) * rows + k / sites);
+        uint16_t offsetWord, gainWord;
+        EncodeCorrection(sum[1] / 64, sum[0] / 64, offsetWord, gainWord);
+        PutLittle16(&offsets[2 * k], offsetWord);
+        PutLittle16(&gains[2 * k], gainWord);
+    }
+    uint8_t code = rows == 3 ? 0x60 : 0x20;
+    ASSERT_EQ(host.SendShading(code | 0x03, offsets), BUSLNK_GOOD);
+    ASSERT_EQ(host.SendShading(code | 0x01, gains), BUSLNK_GOOD);
+    ASSERT_EQ(host.SendLampControl(0x01), BUSLNK_GOOD);
 }
 
 #endif

@@ -11,118 +11,91 @@
 
 #include <dlfcn.h>
 #include <string>
+#include <vector>
 
 namespace {
-
-struct Loaded {
-    void *Adapter = nullptr;
-    void *Driver = nullptr;
-    decltype(&SgListDevices) List = nullptr;
-    decltype(&SgLastError) LastError = nullptr;
-    decltype(&BusLinkAttach) Attach = nullptr;
-    decltype(&BusLinkExecute) Execute = nullptr;
-    decltype(&vInitializeScanner) Initialize = nullptr;
-};
-
-template <typename Function> Function Symbol(void *library, const char *name)
-{
-    return reinterpret_cast<Function>(dlsym(library, name));
-}
 
 class RealScanner : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Lib.Adapter = dlopen(SG_ADAPTER_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
-        ASSERT_NE(Lib.Adapter, nullptr) << dlerror();
-        Lib.List = Symbol<decltype(Lib.List)>(Lib.Adapter, "SgListDevices");
-        Lib.LastError = Symbol<decltype(Lib.LastError)>(Lib.Adapter, "SgLastError");
-        Lib.Attach = Symbol<decltype(Lib.Attach)>(Lib.Adapter, "BusLinkAttach");
-        Lib.Execute = Symbol<decltype(Lib.Execute)>(Lib.Adapter, "BusLinkExecute");
-        ASSERT_TRUE(Lib.List && Lib.LastError && Lib.Attach && Lib.Execute) << "adapter exports missing";
-
-        int count = Lib.List(FirstUsable, &Scanner);
+        void *adapter = dlopen(SG_ADAPTER_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+        ASSERT_NE(adapter, nullptr) << dlerror();
+        auto list = reinterpret_cast<decltype(&SgListDevices)>(dlsym(adapter, "SgListDevices"));
+        LastError = reinterpret_cast<decltype(&SgLastError)>(dlsym(adapter, "SgLastError"));
+        Attach = reinterpret_cast<decltype(&BusLinkAttach)>(dlsym(adapter, "BusLinkAttach"));
+        Execute = reinterpret_cast<decltype(&BusLinkExecute)>(dlsym(adapter, "BusLinkExecute"));
+        ASSERT_TRUE(list && LastError && Attach && Execute) << "adapter exports missing";
+        int count = list(FirstUsable, &Scanner);
         if (count < 0)
-            GTEST_SKIP() << "no SCSI scanner: " << Lib.LastError();
+            GTEST_SKIP() << "no SCSI scanner: " << LastError();
         if (count == 0)
             GTEST_SKIP() << "no SCSI scanner: no SCSI generic device of peripheral type 6 is present";
         if (Scanner.Node[0] == '\0')
             GTEST_SKIP() << "a SCSI scanner is present but cannot be used: " << Unusable;
     }
-
     void TearDown() override
     {
         /* The driver stays loaded: its load hook ran, and the process ends soon. */
-        if (Lib.Attach != nullptr) {
-            AttachRecord nowhere = {7, 0xFF, 0xFFFF, 1};
-            Lib.Attach(&nowhere);
-        }
+        AttachRecord nowhere = {7, 0xFF, 0xFFFF, 1};
+        if (Attach != nullptr)
+            Attach(&nowhere);
     }
-
     static void FirstUsable(const SgDeviceInfo *device, void *context)
     {
         SgDeviceInfo *chosen = static_cast<SgDeviceInfo *>(context);
-        if (chosen->Node[0] != '\0')
-            return;
-        if (device->Note[0] == '\0')
+        if (chosen->Node[0] == '\0' && device->Note[0] == '\0')
             *chosen = *device;
-        else
+        else if (chosen->Node[0] == '\0')
             Unusable = std::string(device->Node) + ": " + device->Note;
+    }
+    uint32_t Run(std::vector<uint8_t> cdb, uint16_t timeout, uint8_t *in, uint32_t length)
+    {
+        CommandRecord command = {timeout, static_cast<uint16_t>(cdb.size()), cdb.data()};
+        TransferRecord dataIn = {length, in}, none = {0, nullptr};
+        return Execute(&command, &dataIn, &none);
     }
 
     static inline std::string Unusable;
-    Loaded Lib;
+    decltype(&SgLastError) LastError = nullptr;
+    decltype(&BusLinkAttach) Attach = nullptr;
+    decltype(&BusLinkExecute) Execute = nullptr;
     SgDeviceInfo Scanner{};
 };
 
 TEST_F(RealScanner, AnswersInquiryThroughTheAdapter)
 {
     AttachRecord record = {7, Scanner.AttachParam2, Scanner.AttachParam1, 1};
-    ASSERT_EQ(Lib.Attach(&record), BUSLNK_GOOD) << Lib.LastError();
-
-    uint8_t cdb[6] = {0x12, 0, 0, 0, 37, 0};
+    ASSERT_EQ(Attach(&record), BUSLNK_GOOD) << LastError();
     uint8_t inquiry[37] = {};
-    CommandRecord command = {1, 6, cdb};
-    TransferRecord in = {sizeof inquiry, inquiry};
-    TransferRecord out = {0, nullptr};
-    ASSERT_EQ(Lib.Execute(&command, &in, &out), BUSLNK_GOOD) << Lib.LastError();
+    ASSERT_EQ(Run({0x12, 0, 0, 0, 37, 0}, 1, inquiry, 37), BUSLNK_GOOD) << LastError();
     EXPECT_EQ(inquiry[0] & 0x1F, 6) << "peripheral type";
     EXPECT_EQ(std::string(reinterpret_cast<char *>(inquiry + 8), 8).find(Scanner.Vendor), 0u)
         << "INQUIRY vendor differs from what sysfs reported";
-
     /* TEST UNIT READY either passes or leaves sense that REQUEST SENSE gets. */
-    uint8_t ready[6] = {0, 0, 0, 0, 0, 0};
-    CommandRecord readyCommand = {10, 6, ready};
-    TransferRecord none = {0, nullptr};
-    uint32_t status = Lib.Execute(&readyCommand, &none, &none);
+    uint32_t status = Run({0, 0, 0, 0, 0, 0}, 10, nullptr, 0);
     ASSERT_TRUE(status == BUSLNK_GOOD || status == BUSLNK_CHECK_CONDITION || status == BUSLNK_BUSY)
-        << status << ": " << Lib.LastError();
+        << status << ": " << LastError();
+    uint8_t sense[14] = {};
     if (status == BUSLNK_CHECK_CONDITION) {
-        uint8_t senseCdb[6] = {0x03, 0, 0, 0, 14, 0};
-        uint8_t sense[14] = {};
-        CommandRecord senseCommand = {1, 6, senseCdb};
-        TransferRecord senseIn = {sizeof sense, sense};
-        EXPECT_EQ(Lib.Execute(&senseCommand, &senseIn, &none), BUSLNK_GOOD) << Lib.LastError();
+        EXPECT_EQ(Run({0x03, 0, 0, 0, 14, 0}, 1, sense, 14), BUSLNK_GOOD) << LastError();
         EXPECT_EQ(sense[0] & 0x7E, 0x70) << "sense response code";
     }
 }
 
 TEST_F(RealScanner, DriverBindsToThisAdapterAndIdentifiesTheScanner)
 {
-    Lib.Driver = dlopen(SCANDRV_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
-    ASSERT_NE(Lib.Driver, nullptr) << dlerror();
-    Lib.Initialize = Symbol<decltype(Lib.Initialize)>(Lib.Driver, "vInitializeScanner");
-    ASSERT_NE(Lib.Initialize, nullptr);
-
+    void *driver = dlopen(SCANDRV_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_NE(driver, nullptr) << dlerror();
+    auto initialize = reinterpret_cast<decltype(&vInitializeScanner)>(dlsym(driver, "vInitializeScanner"));
+    ASSERT_NE(initialize, nullptr);
     InitBlock block{};
     block.wAttachParam1 = Scanner.AttachParam1;
     block.wAttachParam2 = Scanner.AttachParam2;
-    Lib.Initialize(&block);
+    initialize(&block);
     int16_t result = static_cast<int16_t>(block.dwResult & 0xFFFF);
-    /* -1006 is the driver's answer for a SCSI scanner it does not drive; the
-     * adapter's part (INQUIRY delivered) worked either way. */
-    ASSERT_TRUE(result == SD_OK || result == SD_ERR_NOT_A_SCANNER)
-        << "result " << result << ": " << Lib.LastError();
+    /* The driver's answer for a SCSI scanner it does not drive: the adapter's part (INQUIRY delivered) worked. */
+    ASSERT_TRUE(result == SD_OK || result == SD_ERR_NOT_A_SCANNER) << "result " << result << ": " << LastError();
     if (result == SD_ERR_NOT_A_SCANNER)
         GTEST_SKIP() << Scanner.Vendor << " " << Scanner.Model << " is not a scanner this driver supports";
     EXPECT_NE(block.wFirmwareVersion, 0);

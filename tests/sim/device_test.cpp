@@ -1,0 +1,363 @@
+/*
+ * device_test.cpp - what each model says about itself, the commands and
+ * windows the device refuses and the sense it keeps for them, the geometry
+ * of accepted windows, configuration keys and their environment variables,
+ * image files as documents, and the adapter library as an application
+ * loads it.
+ */
+#include "sim_host.h"
+
+#include "sim_config.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+#include <functional>
+#include <map>
+#include <unistd.h>
+
+#ifdef SIM_HAVE_PNG
+#include <png.h>
+#endif
+
+TEST(Identity, AttachValueChoosesTheModelThatAnswersInquiry)
+{
+    SimHost host;
+    const uint8_t codes[] = {34, 150, 168, 12};
+    uint8_t data[37];
+    for (uint16_t m = 0; m < 4; ++m) {
+        ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, m, 1}), BUSLNK_GOOD);
+        ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
+        EXPECT_EQ(data[0], 6) << m;
+        EXPECT_EQ(data[2], 2) << m;
+        EXPECT_EQ(data[3], 2) << m;
+        EXPECT_EQ(data[36], codes[m]);
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(data + 32), 4), host.Device.Model->Revision);
+    }
+    EXPECT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 9, 1}), BUSLNK_FAILURE);
+    EXPECT_EQ(host.Inquiry(data), BUSLNK_FAILURE) << "nothing answers there";
+    host.Configure("model", "gray300");
+    ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 2, 1}), BUSLNK_GOOD);
+    ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
+    EXPECT_EQ(data[36], 12) << "a configured model wins over the attach values";
+}
+
+TEST(Identity, ReattachingTheSameModelKeepsItsState)
+{
+    SimHost host;
+    uint32_t status = 0;
+    ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 0, 1}), BUSLNK_GOOD);
+    ASSERT_EQ(host.SetWindow(WindowRequest{}), BUSLNK_GOOD);
+    ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 0, 1}), BUSLNK_GOOD);
+    host.Geometry(&status);
+    EXPECT_EQ(status, BUSLNK_GOOD);
+    ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 3, 1}), BUSLNK_GOOD);
+    host.Geometry(&status);
+    EXPECT_EQ(status, BUSLNK_CHECK_CONDITION) << "another model is a fresh device without a window";
+}
+
+TEST(Identity, ParameterPagesPerModelLensAndSource)
+{
+    struct Field {
+        const char *Model;
+        uint8_t Lens, Source;
+        int Offset, Size; /* Size 1: byte & Mask; 2, 4: big-endian (signed); Offset -1: refused */
+        uint8_t Mask;
+        int64_t Value;
+    };
+    const Field fields[] = {
+        {"flatbed600", 0, 0, 0, 1, 0xFF, 0x81},   {"flatbed600", 0, 0, 1, 1, 0x01, 0},
+        {"flatbed600", 0, 0, 3, 2, 0, 1200},      {"flatbed600", 0, 0, 7, 2, 0, 5100},
+        {"flatbed600", 0, 0, 9, 2, 0, 7000},      {"flatbed600", 0, 0, 11, 2, 0, 600},
+        {"flatbed600", 0, 0, 13, 1, 0xFF, 0x0B},  {"flatbed600", 0, 0, 17, 1, 0x80, 0x80},
+        {"flatbed600", 0, 0, 19, 4, 0, -240},     {"flatbed600", 0, 0, 27, 1, 0xFF, 1},
+        {"flatbed600", 0, 0, 30, 2, 0, 256},
+        {"tagged300", 0, 0, 0, 1, 0x37, 0x23},    {"tagged300", 0, 0, 1, 1, 0x01, 1},
+        {"tagged300", 0, 0, 2, 1, 0xFF, 4},       {"tagged300", 0, 0, 13, 1, 0x0A, 0x08},
+        {"duallens168", 0, 0, 27, 1, 0xFF, 2},    {"duallens168", 0, 0, 29, 1, 0x03, 3},
+        {"duallens168", 0, 0, 11, 2, 0, 600},     {"duallens168", 0, 1, 9, 2, 0, 8400},
+        {"duallens168", 0, 2, 7, 2, 0, 3000},     {"duallens168", 1, 0, 11, 2, 0, 1200},
+        {"duallens168", 1, 0, 19, 4, 0, -480},    {"duallens168", 1, 1, -1, 0, 0, 0},
+        {"gray300", 0, 0, 0, 1, 0x80, 0},         {"gray300", 0, 0, 13, 1, 0x08, 0},
+        {"gray300", 0, 1, -1, 0, 0, 0},           {"gray300", 1, 0, -1, 0, 0, 0},
+    };
+    for (const Field &f : fields) {
+        SCOPED_TRACE(testing::Message() << f.Model << " lens " << int(f.Lens) << " source " << int(f.Source)
+                                        << " byte " << f.Offset);
+        SimHost host;
+        host.Configure("model", f.Model);
+        uint8_t p[40];
+        if (f.Offset < 0) {
+            EXPECT_EQ(host.ReadParameters(f.Lens, f.Source, p), BUSLNK_CHECK_CONDITION);
+            EXPECT_EQ(host.RequestSense()[12], 0x24);
+            continue;
+        }
+        ASSERT_EQ(host.ReadParameters(f.Lens, f.Source, p), BUSLNK_GOOD);
+        int64_t v = f.Size == 1 ? p[f.Offset] & f.Mask
+                    : f.Size == 2 ? int64_t(GetBig16(p + f.Offset))
+                                  : int64_t(int32_t(GetBig32(p + f.Offset)));
+        EXPECT_EQ(v, f.Value);
+    }
+}
+
+TEST(Sense, RequestSenseReturnsTheLastCheckConditionThenNothing)
+{
+    SimHost host;
+    EXPECT_EQ(host.TestUnitReady(), BUSLNK_GOOD);
+    uint8_t buffer[40];
+    ASSERT_EQ(host.ReadParameters(0, 7, buffer), BUSLNK_CHECK_CONDITION);
+    Sense s = host.RequestSense();
+    EXPECT_EQ(s[0] & 0x7F, 0x70);
+    EXPECT_EQ(s[2] & 0x0F, 0x05) << "illegal request";
+    EXPECT_EQ(s[7], 6);
+    EXPECT_EQ(s[12], 0x24);
+    EXPECT_EQ(s[13], 0x00);
+    Sense again = host.RequestSense();
+    EXPECT_EQ(again[12], 0);
+    EXPECT_EQ(again[2] & 0x0F, 0);
+}
+
+TEST(Sense, CommandsTheDeviceCannotTake)
+{
+    struct Case {
+        const char *What;
+        std::vector<uint8_t> Cdb;
+        int Direction;
+        uint32_t Length;
+        uint8_t Asc;
+    };
+    const Case cases[] = {
+        {"unknown opcode", {0x1B, 0, 0, 0, 0, 0}, 0, 0, 0x20},
+        {"READ of shading data", Cdb10(0x28, 0x01, 0, 0, 4), 1, 4, 0x24},
+        {"SEND of an unknown type", Cdb10(0x2A, 0x44, 0, 0, 4), 2, 4, 0x24},
+        {"INQUIRY with a 10-byte length", {0x12, 0, 0, 0, 37, 0, 0, 0, 0, 0}, 1, 37, 0x4A},
+        {"data phase shorter than the CDB says", {0x12, 0, 0, 0, 37, 0}, 1, 36, 0x4B},
+        {"data in for a SEND", Cdb10(0x2A, 0x81, 0, 0, 9), 1, 9, 0x4B},
+        {"lamp page of the wrong length", Cdb10(0x28, 0x81, 0, 0, 8), 1, 8, 0x24},
+        {"geometry before any window", Cdb10(0x28, 0x80, 0, 0, 16), 1, 16, 0x2C},
+        {"image before any window", Cdb10(0x28, 0x00, 0, 0, 16), 1, 16, 0x2C},
+        {"window list of 70 bytes", Cdb10(0x24, 0, 0, 0, 70), 2, 70, 0x1A},
+    };
+    for (const Case &c : cases) {
+        SimHost host;
+        uint8_t buffer[80] = {};
+        EXPECT_EQ(host.Run(c.Cdb, c.Direction, buffer, c.Length), BUSLNK_CHECK_CONDITION) << c.What;
+        EXPECT_EQ(host.RequestSense()[12], c.Asc) << c.What;
+    }
+}
+
+TEST(Window, RefusedWindowsTakeNoEffect)
+{
+    struct Refusal {
+        const char *Model, *What;
+        std::function<void(std::vector<uint8_t> &)> Change;
+        uint8_t Asc, Ascq;
+    };
+    const Refusal refusals[] = {
+        {"flatbed600", "descriptor length 60", [](auto &l) { PutBig16(&l[6], 60); }, 0x26, 0x00},
+        {"flatbed600", "a second window", [](auto &l) { l[8] = 1; }, 0x2C, 0x01},
+        {"flatbed600", "X and Y resolutions differ", [](auto &l) { PutBig16(&l[12], 600); }, 0x2C, 0x02},
+        {"flatbed600", "resolution 10", [](auto &l) { PutBig16(&l[10], 10), PutBig16(&l[12], 10); }, 0x26, 0x02},
+        {"flatbed600", "resolution 2400", [](auto &l) { PutBig16(&l[10], 2400), PutBig16(&l[12], 2400); }, 0x26, 0x02},
+        {"flatbed600", "composition 3", [](auto &l) { l[33] = 3; }, 0x26, 0x00},
+        {"flatbed600", "colour at 1 bit", [](auto &l) { l[34] = 1; }, 0x2C, 0x02},
+        {"flatbed600", "colour at 9 bits", [](auto &l) { l[34] = 9; }, 0x2C, 0x02},
+        {"flatbed600", "threshold at 8 bits", [](auto &l) { l[33] = 0; }, 0x2C, 0x02},
+        {"flatbed600", "lens 1 of one", [](auto &l) { l[38] = 1; }, 0x26, 0x00},
+        {"flatbed600", "feeder not installed", [](auto &l) { l[39] = 0x11; }, 0x26, 0x00},
+        {"flatbed600", "unknown source code", [](auto &l) { l[39] = 0x40; }, 0x26, 0x00},
+        {"flatbed600", "calibration at 8 bits", [](auto &l) { l[39] = 0x30; }, 0x2C, 0x02},
+        {"flatbed600", "calibration above the reference area",
+         [](auto &l) { l[39] = 0x30, l[34] = 16, PutBig32(&l[18], uint32_t(-401)); }, 0x26, 0x00},
+        {"flatbed600", "width 0", [](auto &l) { PutBig32(&l[22], 0); }, 0x26, 0x00},
+        {"flatbed600", "right edge beyond the glass", [](auto &l) { PutBig32(&l[14], 5000), PutBig32(&l[22], 101); }, 0x26, 0x00},
+        {"flatbed600", "bottom edge beyond the glass", [](auto &l) { PutBig32(&l[18], 6990), PutBig32(&l[26], 11); }, 0x26, 0x00},
+        {"flatbed600", "negative X", [](auto &l) { PutBig32(&l[14], 0xFFFFFFFF); }, 0x26, 0x00},
+        {"flatbed600", "an image window above the glass", [](auto &l) { PutBig32(&l[18], 0xFFFFFF00); }, 0x26, 0x00},
+        {"flatbed600", "narrower than one pixel at 15 dpi",
+         [](auto &l) { PutBig16(&l[10], 15), PutBig16(&l[12], 15), PutBig32(&l[22], 30); }, 0x26, 0x00},
+        {"gray300", "colour on a grey scanner", [](auto &) {}, 0x26, 0x00},
+        {"gray300", "12 bits on a scanner without them", [](auto &l) { l[33] = 2, l[34] = 12; }, 0x2C, 0x02},
+        {"tagged300", "halftone without a halftoner", [](auto &l) { l[33] = 1, l[34] = 1; }, 0x26, 0x00},
+    };
+    for (const Refusal &r : refusals) {
+        SCOPED_TRACE(testing::Message() << r.Model << ": " << r.What);
+        SimHost host;
+        host.Configure("model", r.Model);
+        WindowRequest good;
+        good.Resolution = 300;
+        std::vector<uint8_t> list = good.ListBytes();
+        r.Change(list);
+        ASSERT_EQ(host.SetWindowList(list), BUSLNK_CHECK_CONDITION);
+        Sense s = host.RequestSense();
+        EXPECT_EQ(s[12], r.Asc);
+        EXPECT_EQ(s[13], r.Ascq);
+        uint32_t status = 0;
+        host.Geometry(&status);
+        EXPECT_EQ(status, BUSLNK_CHECK_CONDITION) << "a refused window must not take effect";
+    }
+}
+
+TEST(Window, GeometryFollowsFromTheAcceptedWindow)
+{
+    struct Case {
+        const char *Model;
+        uint16_t Resolution;
+        uint32_t Width, Length;
+        uint8_t Composition, Depth, Source;
+        int32_t Y;
+        uint32_t Pixels, LineBytes, Lines;
+    };
+    const Case cases[] = {
+        {"flatbed600", 600, 5100, 7000, kColor, 8, 0x10, 0, 5100, 15300, 7000},
+        {"flatbed600", 300, 601, 601, kColor, 8, 0x10, 0, 300, 900, 300},
+        {"flatbed600", 1000, 600, 60, kColor, 16, 0x10, 0, 1000, 6000, 100},
+        {"flatbed600", 600, 600, 60, kColor, 12, 0x10, 0, 600, 3600, 60},
+        {"flatbed600", 250, 600, 60, kGrey, 12, 0x10, 0, 250, 500, 25},
+        {"flatbed600", 1200, 100, 10, kBilevel, 1, 0x10, 0, 200, 25, 20},
+        {"flatbed600", 80, 75, 75, kDithered, 1, 0x10, 0, 10, 2, 10},
+        {"flatbed600", 600, 600, 60, kColor, 16, 0x30, -400, 600, 3600, 60}, /* top of the reference area */
+        /* Colour-tagged segments: three of 2 + pixels bytes each; calibration lines come whole. */
+        {"tagged300", 300, 2550, 3510, kColor, 8, 0x10, 0, 2550, 3 * 2552, 3510},
+        {"tagged300", 500, 300, 30, kColor, 16, 0x10, 0, 500, 3 * 1002, 50},
+        {"tagged300", 300, 300, 30, kGrey, 8, 0x10, 0, 300, 300, 30},
+        {"tagged300", 300, 2550, 64, kColor, 16, 0x30, -120, 2550, 2550 * 3 * 2, 64},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Model << " " << c.Resolution << " dpi depth " << int(c.Depth));
+        SimHost host;
+        host.Configure("model", c.Model);
+        WindowRequest w;
+        w.Resolution = c.Resolution, w.Width = c.Width, w.Length = c.Length, w.Y = c.Y;
+        w.Composition = c.Composition, w.Depth = c.Depth, w.SourceCode = c.Source;
+        ASSERT_EQ(host.SetWindow(w), BUSLNK_GOOD);
+        EXPECT_EQ(host.Geometry(), (std::array<uint32_t, 3>{c.Pixels, c.LineBytes, c.Lines}));
+    }
+}
+
+TEST(Config, ValuesAKeyDoesNotTakeAreRefusedWithAReason)
+{
+    /* Every key's accepted values are at work in the other tests. */
+    const std::pair<const char *, const char *> refused[] = {
+        {"model", "9"}, {"model", "nosuch"}, {"noise", "maybe"}, {"sensor", "rough"}, {"seed", "-1"},
+        {"segment_order", "RGBR"}, {"segment_order", "RGG"}, {"paper", "lost"}, {"event", "256"}, {"clock", "fast"},
+        {"advance", "ten"}, {"document_dpi", "0"}, {"document", "/nonexistent.pnm"}, {"fault", "nonsense"},
+        {"trace", "/nonexistent/dir/trace"}, {"feeder_pages", "10000"}, {"feeder_pages", "many"}, {"fault", "jam:0"},
+        {"fault", "jam:2:0"}, {"colour", "on"},
+    };
+    SimHost host;
+    for (auto [key, value] : refused) {
+        std::string error;
+        EXPECT_EQ(SimConfigureDevice(host.Device, key, value, error), std::string(key) == "colour" ? -1 : -2) << key << "=" << value;
+        EXPECT_FALSE(error.empty()) << key << "=" << value;
+    }
+}
+
+TEST(Config, EnvironmentVariablesSetTheSameKeys)
+{
+    static std::map<std::string, std::string> environment;
+    environment = {{"SCANDRV_SIM_MODEL", "gray300"}, {"SCANDRV_SIM_FAULTS", "busy:2"},
+                   {"SCANDRV_SIM_FEEDER_PAGES", "4"}, {"SCANDRV_SIM_NOISE", "loud"}, {"SCANDRV_SIM_UNRELATED", "x"}};
+    static std::vector<std::string> reports;
+    reports.clear();
+    SimHost host;
+    int refused = SimConfigureFromEnvironment(
+        host.Device,
+        [](const char *name) -> const char * {
+            auto it = environment.find(name);
+            return it == environment.end() ? nullptr : it->second.c_str();
+        },
+        [](const char *message) { reports.push_back(message); });
+    EXPECT_EQ(refused, 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("SCANDRV_SIM_NOISE"), std::string::npos) << reports[0];
+    EXPECT_TRUE(host.Device.Settings.Noise);
+    EXPECT_EQ(host.Device.Feeder.Stack, 4u);
+    uint8_t data[37];
+    EXPECT_EQ(host.Inquiry(data), BUSLNK_BUSY);
+    EXPECT_EQ(host.Inquiry(data), BUSLNK_BUSY);
+    ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
+    EXPECT_EQ(data[36], 12);
+}
+
+TEST(Document, ImageFilesLieAtTheTopLeftOfTheGlassAndBrokenOnesChangeNothing)
+{
+    char path[] = "/tmp/sim_doc_XXXXXX";
+    close(mkstemp(path));
+    /* 4 x 3 pixels, each distinct, at 100 dpi: 120 chart units a pixel; white lid beyond. */
+    auto expected = [](int64_t x, int64_t y) {
+        uint8_t v = static_cast<uint8_t>(20 * (x / 120) + 70 * (y / 120));
+        return x < 480 && y < 360 ? SimRgb{v, uint8_t(v + 5), uint8_t(v + 10)} : SimRgb{255, 255, 255};
+    };
+    std::vector<uint8_t> rgb;
+    for (int64_t i = 0; i < 12; ++i) {
+        SimRgb c = expected(i % 4 * 120, i / 4 * 120);
+        rgb.insert(rgb.end(), {c.R, c.G, c.B});
+    }
+    std::vector<std::function<bool()>> writers = {[&] {
+        FILE *file = std::fopen(path, "wb");
+        std::fprintf(file, "P6\n# a comment\n4 3\n255\n");
+        std::fwrite(rgb.data(), 1, rgb.size(), file);
+        return std::fclose(file) == 0;
+    }};
+#ifdef SIM_HAVE_PNG
+    writers.push_back([&] {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION, image.width = 4, image.height = 3, image.format = PNG_FORMAT_RGB;
+        return png_image_write_to_file(&image, path, 0, rgb.data(), 0, nullptr) != 0;
+    });
+#endif
+    for (size_t k = 0; k < writers.size(); ++k) {
+        ASSERT_TRUE(writers[k]()) << k;
+        SimHost host = IdealHost();
+        host.Configure("document_dpi", "100");
+        host.Configure("document", path);
+        WindowRequest w; /* 6 x 4 pixels at the image's 100 dpi */
+        w.Resolution = 100, w.Width = 36, w.Length = 24;
+        std::vector<uint8_t> scan = host.Scan(w);
+        ASSERT_EQ(scan.size(), 6u * 4 * 3);
+        for (uint32_t i = 0; i < 24; ++i)
+            EXPECT_EQ((SimRgb{scan[3 * i], scan[3 * i + 1], scan[3 * i + 2]}), expected(i % 6 * 120, i / 6 * 120)) << k << " " << i;
+    }
+    FILE *file = std::fopen(path, "wb");
+    std::fprintf(file, "P5 2 1 15\n%c%c", 0, 15);
+    std::fclose(file);
+    SimDocument document;
+    std::string error;
+    ASSERT_TRUE(LoadDocumentImage(document, path, 300, error)) << error;
+    EXPECT_EQ(DocumentColor(document, 0, 0), (SimRgb{0, 0, 0}));
+    EXPECT_EQ(DocumentColor(document, 40, 0), (SimRgb{255, 255, 255})) << "15 of 15 is white";
+    file = std::fopen(path, "wb");
+    std::fprintf(file, "P6 2 2 255\n%c", 1); /* 11 bytes short */
+    std::fclose(file);
+    SimDocument untouched = document;
+    EXPECT_FALSE(LoadDocumentImage(document, path, 300, error));
+    EXPECT_EQ(document.Rgb, untouched.Rgb) << "a failed load keeps the document";
+    std::remove(path);
+}
+
+TEST(Library, ExportsTheAdapterEntryPointsAndSimConfigure)
+{
+    void *library = dlopen(SIM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    auto attach = reinterpret_cast<decltype(&BusLinkAttach)>(dlsym(library, "BusLinkAttach"));
+    auto execute = reinterpret_cast<decltype(&BusLinkExecute)>(dlsym(library, "BusLinkExecute"));
+    auto configure = reinterpret_cast<decltype(&SimConfigure)>(dlsym(library, "SimConfigure"));
+    ASSERT_TRUE(attach && execute && configure);
+    EXPECT_EQ(dlsym(library, "SimExecute"), nullptr) << "the device model stays hidden";
+
+    AttachRecord record{7, 0, 2, 1};
+    EXPECT_EQ(attach(&record), BUSLNK_GOOD);
+    uint8_t cdb[6] = {0x12, 0, 0, 0, 37, 0}, data[37] = {};
+    CommandRecord command{1, 6, cdb};
+    TransferRecord in{37, data}, out{0, nullptr};
+    ASSERT_EQ(execute(&command, &in, &out), BUSLNK_GOOD);
+    EXPECT_EQ(data[36], 168);
+    EXPECT_EQ(configure("model", "gray300"), 0);
+    ASSERT_EQ(execute(&command, &in, &out), BUSLNK_GOOD);
+    EXPECT_EQ(data[36], 12);
+    EXPECT_EQ(configure("no such key", "1"), -1);
+    EXPECT_EQ(configure("noise", "sometimes"), -2);
+    EXPECT_EQ(execute(nullptr, &in, &out), BUSLNK_FAILURE);
+    EXPECT_EQ(attach(nullptr), BUSLNK_FAILURE);
+    dlclose(library);
+}

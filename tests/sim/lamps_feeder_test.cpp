@@ -1,0 +1,257 @@
+/*
+ * lamps_feeder_test.cpp - the LampStatusPage as the scanner keeps it
+ * (lamps, the lamp-off timer and lamp-on minutes on the device's clock, the
+ * document sensor, the device setting, the pending event), and the document
+ * feeder: numbered pages taken at the start of an image and gone at its end
+ * or abort, "no paper" once the tray is empty, and jams on demand.
+ */
+#include "sim_host.h"
+
+#include "../support/page_number.h"
+
+namespace {
+
+using Page = std::array<uint8_t, 9>;
+
+SimHost ManualClockHost(const char *model = "flatbed600")
+{
+    SimHost host;
+    host.Configure("model", model);
+    host.Configure("clock", "manual");
+    return host;
+}
+
+} // namespace
+
+TEST(Lamps, PowerOnStateAndDocumentSensor)
+{
+    SimHost host = ManualClockHost();
+    EXPECT_EQ(host.Lamp(), (Page{0x01, 0, 0x40, 0, 15, 0, 0, 0, 0})) << "lamp 1 on, the chart on the glass, 15 minutes";
+    host.Configure("paper", "absent");
+    EXPECT_EQ(host.Lamp()[2] & 0x40, 0);
+    host.Configure("paper", "present");
+    EXPECT_EQ(host.Lamp()[2] & 0x40, 0x40);
+    EXPECT_EQ(ManualClockHost("duallens168").Lamp()[5], 0x07) << "options of the model with a feeder";
+}
+
+TEST(Lamps, TimerAndLampOnMinutesFollowTheClock)
+{
+    SimHost host = ManualClockHost();
+    ASSERT_EQ(host.SendLamp({0x03, 0, 0, 0, 0x80 | 5, 0, 0, 0, 0}), BUSLNK_GOOD);
+    EXPECT_EQ(host.Lamp()[0] & 3, 3);
+    EXPECT_EQ(host.Lamp()[4], 0x85) << "timer and flag are kept";
+    ASSERT_EQ(host.SendLamp({0x03, 0x10, 0, 0, 5, 0, 0, 0, 0}), BUSLNK_GOOD);
+    host.Configure("advance", "125");
+    EXPECT_EQ(host.Lamp()[1] & 0x10, 0x10);
+    EXPECT_EQ(host.Lamp()[4] & 0x7F, 2) << "lamps on since power on, 2 minutes 5 seconds";
+    ASSERT_EQ(host.SendLamp({0x03, 0x10, 0, 0, 99, 0, 0, 0, 0}), BUSLNK_GOOD);
+    host.Configure("advance", "3");
+    EXPECT_EQ(host.Lamp()[4] & 0x7F, 2) << "with byte 1 bit 4 set, byte 4 of a SEND is not a new timer";
+    host.Configure("advance", "20000");
+    EXPECT_EQ(host.Lamp()[0] & 3, 0) << "the 5-minute timer ran out long ago";
+    EXPECT_EQ(host.Lamp()[4] & 0x7F, 0) << "no lamp on";
+
+    ASSERT_EQ(host.SendLamp({0x01, 0, 0, 0, 0, 0, 0, 0, 0}), BUSLNK_GOOD); /* timer 0: never off */
+    ASSERT_EQ(host.SendLamp({0x01, 0x10, 0, 0, 0, 0, 0, 0, 0}), BUSLNK_GOOD);
+    host.Configure("advance", "36000");
+    EXPECT_EQ(host.Lamp()[4] & 0x7F, 127) << "lamp-on minutes stop at 127";
+
+    SimHost grey = ManualClockHost("gray300"); /* reports its timer only */
+    ASSERT_EQ(grey.SendLamp({0x03, 0x10, 0, 0, 7, 0, 0, 0, 0}), BUSLNK_GOOD);
+    EXPECT_EQ(grey.Lamp()[1] & 0x10, 0);
+    EXPECT_EQ(grey.Lamp()[4], 15) << "byte 4 of that SEND was not a timer";
+}
+
+TEST(Lamps, TimerSwitchesIdleLampsOffAndAScanSwitchesThemOn)
+{
+    SimHost host = ManualClockHost();
+    ASSERT_EQ(host.SendLamp({0x03, 0, 0, 0, 1, 0, 0, 0, 0}), BUSLNK_GOOD);
+    host.Configure("advance", "59");
+    EXPECT_EQ(host.Lamp()[0] & 3, 3);
+    host.Configure("advance", "1");
+    EXPECT_EQ(host.Lamp()[0] & 3, 0);
+    WindowRequest w;
+    w.Length = 6;
+    host.Scan(w);
+    EXPECT_EQ(host.Lamp()[0] & 3, 1);
+    host.Configure("advance", "30");
+    host.Scan(w);
+    host.Configure("advance", "45");
+    EXPECT_EQ(host.Lamp()[0] & 3, 1) << "the timer runs from the last use";
+}
+
+TEST(Lamps, DeviceSettingOnModelsThatHaveOne)
+{
+    SimHost host = ManualClockHost("tagged300");
+    EXPECT_EQ(host.Lamp()[2] & 0x80, 0);
+    ASSERT_EQ(host.SendLamp({0x01, 0, 0x80 | 0x25, 0, 15, 0, 0, 0, 0}), BUSLNK_GOOD);
+    EXPECT_EQ(host.Lamp()[2], 0x80 | 0x40 | 0x25);
+    ASSERT_EQ(host.SendLamp({0x01, 0, 0, 0, 15, 0, 0, 0, 0}), BUSLNK_GOOD);
+    EXPECT_EQ(host.Lamp()[2], 0x80 | 0x40 | 0x25) << "bit 7 clear: no new setting";
+    SimHost flatbed = ManualClockHost();
+    ASSERT_EQ(flatbed.SendLamp({0x01, 0, 0x80 | 0x25, 0, 15, 0, 0, 0, 0}), BUSLNK_GOOD);
+    EXPECT_EQ(flatbed.Lamp()[2], 0x40);
+}
+
+TEST(Lamps, ControlByteSetsTheDarkBitAndThePageClearsIt)
+{
+    SimHost host = ManualClockHost();
+    ASSERT_EQ(host.SendLampControl(0x85), BUSLNK_GOOD);
+    Page p = host.Lamp();
+    EXPECT_EQ(p[0] & 0x84, 0x84);
+    EXPECT_EQ(p[4], 15) << "the control byte leaves the rest of the page alone";
+    p[0] = 0x05;
+    ASSERT_EQ(host.SendLamp(p), BUSLNK_GOOD);
+    EXPECT_EQ(host.Lamp()[0] & 0x84, 0);
+}
+
+/* --- The document feeder ------------------------------------------------- */
+
+namespace {
+
+constexpr unsigned kDpi = 50;
+constexpr uint32_t kLineBytes = 312, kLines = 125; /* the number panel at 50 dpi */
+
+SimHost FeederHost(const char *pages)
+{
+    SimHost host = IdealHost("duallens168");
+    host.Configure("clock", "manual");
+    host.Configure("feeder_pages", pages);
+    return host;
+}
+
+/* A grey window over the page number's panel (a base pixel is 20 chart units). */
+WindowRequest NumberPanel(uint8_t source = 0x11)
+{
+    WindowRequest w;
+    w.Resolution = kDpi, w.Composition = kGrey, w.SourceCode = source;
+    w.X = static_cast<int32_t>(kPagePanelLeft / 20), w.Y = static_cast<int32_t>(kPagePanelTop / 20);
+    w.Width = static_cast<uint32_t>((kPagePanelRight - kPagePanelLeft) / 20);
+    w.Length = static_cast<uint32_t>((kPagePanelBottom - kPagePanelTop) / 20);
+    return w;
+}
+
+/* Scans the next feeder page's number panel whole and reads its number. */
+long NextPageNumber(SimHost &host)
+{
+    std::vector<uint8_t> grey = host.Scan(NumberPanel());
+    if (grey.size() != size_t{kLineBytes} * kLines)
+        return -2;
+    return ReadPageNumber([&](uint32_t x, uint32_t y) { return grey[size_t{y} * kLineBytes + x]; }, kLineBytes, kLines,
+                          kDpi, kPagePanelLeft, kPagePanelTop);
+}
+
+bool PaperSensed(SimHost &host) { return host.Lamp()[2] & 0x40; }
+
+} // namespace
+
+TEST(Feeder, StackFeedsNumberedPagesUntilEmpty)
+{
+    SimHost host = FeederHost("12");
+    for (long page = 1; page <= 12; ++page) {
+        EXPECT_TRUE(PaperSensed(host)) << "before page " << page;
+        EXPECT_EQ(NextPageNumber(host), page);
+    }
+    EXPECT_FALSE(PaperSensed(host)) << "the tray is empty";
+    ASSERT_EQ(host.SetWindow(NumberPanel()), BUSLNK_GOOD);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        uint32_t status = 0;
+        host.ReadImage(512, &status);
+        EXPECT_EQ(status, BUSLNK_CHECK_CONDITION);
+        Sense s = host.RequestSense();
+        EXPECT_EQ(s[2] & 0x0F, 0x02) << "not ready";
+        EXPECT_EQ(s[12], 0x3A);
+        EXPECT_EQ(s[13], 0x00);
+    }
+    host.Configure("feeder_pages", "1");
+    EXPECT_EQ(NextPageNumber(host), 1) << "a new stack is numbered from 1";
+}
+
+TEST(Feeder, FlatbedAndCalibrationLeaveTheStackAlone)
+{
+    SimHost host = FeederHost("1");
+    WindowRequest glass = NumberPanel(0x10);
+    glass.Y = 7000 - static_cast<int32_t>(glass.Length);
+    EXPECT_EQ(host.Scan(glass).size(), size_t{kLineBytes} * kLines);
+    WindowRequest strip = NumberPanel(0x31);
+    strip.Y = -240, strip.Length = 64, strip.Depth = 16;
+    host.Scan(strip);
+    EXPECT_TRUE(PaperSensed(host));
+    EXPECT_EQ(NextPageNumber(host), 1);
+}
+
+TEST(Feeder, PageIsTakenAtTheStartAndGoneAfterAnAbortOrANewWindow)
+{
+    SimHost host = FeederHost("3");
+    ASSERT_EQ(host.SetWindow(NumberPanel()), BUSLNK_GOOD);
+    EXPECT_TRUE(PaperSensed(host)) << "a window alone takes no page";
+    uint32_t status = 0;
+    host.ReadImage(kLineBytes * 10, &status);
+    ASSERT_EQ(status, BUSLNK_GOOD);
+    EXPECT_EQ(host.Device.Feeder.Stack, 2u);
+    EXPECT_EQ(host.Device.Feeder.InPath, 1u);
+    ASSERT_EQ(host.EndImage(), BUSLNK_GOOD);
+    EXPECT_EQ(host.Device.Feeder.InPath, 0u) << "the aborted page left the path";
+    host.ReadImage(kLineBytes * 10, &status);
+    ASSERT_EQ(status, BUSLNK_GOOD);
+    ASSERT_EQ(host.SetWindow(NumberPanel()), BUSLNK_GOOD) << "a new window abandons page 2";
+    EXPECT_EQ(host.Device.Feeder.InPath, 0u);
+    EXPECT_EQ(NextPageNumber(host), 3);
+    EXPECT_EQ(host.Device.Feeder.InPath, 0u) << "a page read to its end is out";
+}
+
+TEST(Feeder, LoadingPaperRaisesTheEventAndPowerCyclesKeepTheStack)
+{
+    SimHost host = FeederHost("0");
+    EXPECT_EQ(host.Lamp()[7], 0);
+    EXPECT_FALSE(PaperSensed(host));
+    host.Configure("feeder_pages", "2");
+    Page page = host.Lamp();
+    EXPECT_EQ(page[7], 1);
+    ASSERT_EQ(host.SendLamp(page), BUSLNK_GOOD);
+    EXPECT_EQ(host.Lamp()[7], 1) << "neither reading nor sending it back unchanged clears it";
+    page[7] = 0;
+    ASSERT_EQ(host.SendLamp(page), BUSLNK_GOOD);
+    EXPECT_EQ(host.Lamp()[7], 0) << "acknowledged";
+    EXPECT_EQ(NextPageNumber(host), 1);
+    host.Configure("reset", "");
+    EXPECT_TRUE(PaperSensed(host));
+    EXPECT_EQ(host.Lamp()[7], 1) << "paper in the tray at power-on";
+    EXPECT_EQ(NextPageNumber(host), 2);
+
+    SimHost flatbed;
+    flatbed.Configure("feeder_pages", "2");
+    flatbed.Configure("paper", "absent");
+    EXPECT_FALSE(PaperSensed(flatbed)) << "without a feeder the sensor is the glass's";
+    EXPECT_EQ(flatbed.Lamp()[7], 0);
+}
+
+TEST(Feeder, JamStopsItsPageAndTheNextPageFeeds)
+{
+    /* jam:2 stops page 2 half-way (62 of 125 lines read); jam:1:10 after 10 lines. */
+    for (auto [rule, page, good] : {std::tuple<const char *, long, uint32_t>{"jam:2", 2, 62}, {"jam:1:10", 1, 10}}) {
+        SCOPED_TRACE(rule);
+        SimHost host = FeederHost("3");
+        host.Configure("faults", rule);
+        for (long p = 1; p < page; ++p)
+            EXPECT_EQ(NextPageNumber(host), p);
+        ASSERT_EQ(host.SetWindow(NumberPanel()), BUSLNK_GOOD);
+        uint32_t status = 0;
+        host.ReadImage(kLineBytes * good, &status);
+        EXPECT_EQ(status, BUSLNK_GOOD);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            host.ReadImage(1, &status);
+            EXPECT_EQ(status, BUSLNK_CHECK_CONDITION) << "the jammed page reads no further";
+            Sense s = host.RequestSense();
+            EXPECT_EQ(s[2] & 0x0F, 0x04) << "hardware error";
+            EXPECT_EQ(s[12], 0x53);
+            EXPECT_EQ(s[13], 0x00);
+        }
+        ASSERT_EQ(host.EndImage(), BUSLNK_GOOD);
+        EXPECT_EQ(NextPageNumber(host), page + 1);
+        EXPECT_EQ(PaperSensed(host), page + 1 < 3);
+    }
+    SimHost host = FeederHost("1");
+    host.Configure("faults", "jam:1:10;jam:off");
+    EXPECT_EQ(NextPageNumber(host), 1) << "jam:off takes the jam back";
+}
