@@ -101,73 +101,41 @@ static int ResolveExports(HMODULE driver)
     return !Failures && SimConfigure;
 }
 
-static int Initialize(uint16_t attachValue, InitBlock *init)
-{
-    memset(init, 0, sizeof *init);
-    init->wAttachParam1 = attachValue;
-    CALL(INIT, InitializeFn, init);
-    return CODE(*init);
-}
-
-/* The blocks as an application reads them: each field where it belongs. */
+/* Each block through its export as an application fills and reads it;
+ * the values themselves are the unit tests' concern. */
 static void TestBlocks(void)
 {
-    InitBlock init;
-    /* Attach value 9 names no model: nothing answers there. */
-    CHECK(Initialize(9, &init) < 0, "initializing an address without a device gave %d", CODE(init));
-    CHECK(Initialize(0, &init) == SD_OK, "initializing the 600 dpi flatbed gave %d", CODE(init));
-    CHECK(init.wFirmwareVersion == 0x0117 && init.wModelValue == 255, "firmware %#x, model %u", init.wFirmwareVersion,
-          init.wModelValue);
-    CHECK(init.wInfo1 == 256 && init.wInfo2 == 256 && init.wInfo3 == 256 && init.wInfo4 == 150 && init.wInfo5 == 13,
-          "fixed values %u %u %u %u %u", init.wInfo1, init.wInfo2, init.wInfo3, init.wInfo4, init.wInfo5);
+    InitBlock absent = {.wAttachParam1 = 9}, init = {.wAttachParam1 = 0};
+    CALL(INIT, InitializeFn, &absent); /* attach value 9 names no model: nothing answers there */
+    CHECK(CODE(absent) < 0, "initializing an address without a device gave %d", CODE(absent));
+    CALL(INIT, InitializeFn, &init);
+    CHECK(CODE(init) == SD_OK && init.wFirmwareVersion == 0x0117 && init.wModelValue == 255,
+          "the 600 dpi flatbed: result %d, firmware %#x, model %u", CODE(init), init.wFirmwareVersion, init.wModelValue);
 
-    ScanAttributeBlock defaults;
-    memset(&defaults, 0, sizeof defaults);
+    ScanAttributeBlock defaults = {0};
     CALL(DEFAULTS, AttributeFn, &defaults);
-    CHECK_RESULT(defaults, SD_OK);
-    /* The glass: 5100 x 7000 pixels at 600 dpi. */
-    CHECK(defaults.wWidth == 8500 && defaults.wLength >= 11666 && defaults.wLength <= 11667, "glass %u x %u",
-          defaults.wWidth, defaults.wLength);
-    CHECK(defaults.wResolution == 600 && defaults.wImageType == SD_IMAGE_COLOR, "default %u dpi, type %u",
-          defaults.wResolution, defaults.wImageType);
-    CHECK(defaults.wReserved3 == 8 && defaults.wReserved4 == 1 && defaults.wReserved5 == 2, "reserved %u %u %u",
-          defaults.wReserved3, defaults.wReserved4, defaults.wReserved5);
+    CHECK(CODE(defaults) == SD_OK && defaults.wWidth == 8500 && defaults.wResolution == 600 &&
+              defaults.wImageType == SD_IMAGE_COLOR,
+          "defaults: result %d, width %u, %u dpi, type %u", CODE(defaults), defaults.wWidth, defaults.wResolution,
+          defaults.wImageType);
 
     static int32_t contrast[256], brightness[256];
     static uint32_t adjust[256];
     static uint16_t resolutions[150], patterns[12];
-    CapabilityBlock caps;
-    memset(&caps, 0, sizeof caps);
-    CALL(CAPS, CapabilityFn, &caps); /* without its lists: refused before any command */
-    CHECK_RESULT(caps, SD_ERR_PARAMETER_VALUE);
-    caps.lpContrastList = contrast;
-    caps.lpBrightnessList = brightness;
-    caps.lpAdjustList = adjust;
-    caps.lpResolutionList = resolutions;
-    caps.lpPatternList = patterns;
-    caps.wFeatures = SD_CAPS_EXTENDED;
+    CapabilityBlock caps = {.lpContrastList = contrast, .lpBrightnessList = brightness, .lpAdjustList = adjust,
+                            .lpResolutionList = resolutions, .lpPatternList = patterns, .wFeatures = SD_CAPS_EXTENDED};
     CALL(CAPS, CapabilityFn, &caps);
-    CHECK_RESULT(caps, SD_OK);
-    CHECK(contrast[0] == -128 && contrast[255] == 127 && brightness[0] == -128 && brightness[255] == 127 &&
-              adjust[1] == 2 && adjust[255] == 510 && resolutions[0] != 0,
-          "lists %d..%d, %d..%d, %u, %u, %u", (int)contrast[0], (int)contrast[255], (int)brightness[0],
-          (int)brightness[255], (unsigned)adjust[1], (unsigned)adjust[255], resolutions[0]);
-    CHECK(caps.wImageTypes == 15 && caps.wMaxResolutionX == 1200 && caps.wMaxWidth == 8500 &&
-              caps.wBaseResolution == 600 && caps.wLensCount == 1,
-          "types %u, %u dpi, width %u, base %u dpi, %u lenses", caps.wImageTypes, caps.wMaxResolutionX,
-          caps.wMaxWidth, caps.wBaseResolution, caps.wLensCount);
-    CHECK(caps.wFixed36 == 0x8081 && caps.wFixed62 == 0x81, "fixed fields %#x %#x", caps.wFixed36, caps.wFixed62);
+    CHECK(CODE(caps) == SD_OK && contrast[255] == 127 && brightness[0] == -128 && adjust[255] == 510 &&
+              resolutions[0] != 0 && caps.wMaxResolutionX == 1200 && caps.wBaseResolution == 600,
+          "capability: result %d, lists %d %d %u %u, %u and %u dpi", CODE(caps), (int)contrast[255], (int)brightness[0],
+          (unsigned)adjust[255], resolutions[0], caps.wMaxResolutionX, caps.wBaseResolution);
 
-    LensBlock lens;
-    memset(&lens, 0, sizeof lens);
+    LensBlock lens = {.wLens = 0};
     CALL(LENS, LensFn, &lens); /* a one-lens scanner refuses every lens */
     CHECK(lens.dwResult == 0xFFFF, "one-lens scanner, lens 0: dwResult %#lx", (unsigned long)lens.dwResult);
-
     Configure("paper", "absent");
     CHECK(CALL(PAPER, PaperReadyFn) == 0, "without a document");
     Configure("paper", "present");
-    int32_t paper = CALL(PAPER, PaperReadyFn);
-    CHECK(paper >= 1 && paper <= 99, "with a document: %ld", (long)paper);
 }
 
 /* The lamp-on clock: the scanner counts whole minutes (its clock stands
@@ -176,37 +144,31 @@ static void TestBlocks(void)
 static void TestClockAndSleep(void)
 {
     Configure("clock", "manual");
-    LampBlock lamp, first, later;
-    memset(&lamp, 0, sizeof lamp);
-    lamp.wLampState = SD_LAMP_1;
-    CALL(SET_LAMP, LampFn, &lamp);
-    CHECK_RESULT(lamp, SD_OK);
-    memset(&first, 0, sizeof first);
+    LampBlock on = {.wLampState = SD_LAMP_1}, off = {.wLampState = 0}, first = {0}, later = {0}, last = {0};
+    CALL(SET_LAMP, LampFn, &on);
+    CHECK_RESULT(on, SD_OK);
     CALL(GET_LAMP, LampFn, &first);
     CHECK((first.wLampState & (SD_LAMP_1 | SD_LAMP_2 | SD_LAMP_ON_TIME_VALID)) == (SD_LAMP_1 | SD_LAMP_ON_TIME_VALID),
           "lamp state %#x after switching lamp 1 on", first.wLampState);
     Sleep(2200);
-    memset(&later, 0, sizeof later);
     CALL(GET_LAMP, LampFn, &later);
     unsigned before = (unsigned)(first.dwLampOnTime & 0x3F), after = (unsigned)(later.dwLampOnTime & 0x3F);
     CHECK(later.dwLampOnTime >> 6 == first.dwLampOnTime >> 6 && after >= before + 2 && after <= before + 4,
           "lamp-on time %lu:%u -> %lu:%u over 2.2 s", (unsigned long)(first.dwLampOnTime >> 6), before,
           (unsigned long)(later.dwLampOnTime >> 6), after);
-    memset(&lamp, 0, sizeof lamp);
-    CALL(SET_LAMP, LampFn, &lamp);
-    memset(&later, 0, sizeof later);
-    CALL(GET_LAMP, LampFn, &later);
-    CHECK((later.wLampState & (SD_LAMP_1 | SD_LAMP_2)) == 0 && later.dwLampOnTime == 0,
-          "lamp state %#x, on time %lu after switching off", later.wLampState, (unsigned long)later.dwLampOnTime);
+    CALL(SET_LAMP, LampFn, &off);
+    CALL(GET_LAMP, LampFn, &last);
+    CHECK((last.wLampState & (SD_LAMP_1 | SD_LAMP_2)) == 0 && last.dwLampOnTime == 0,
+          "lamp state %#x, on time %lu after switching off", last.wLampState, (unsigned long)last.dwLampOnTime);
     Configure("clock", "real");
 
     Configure("fault", "busy:1");
-    memset(&lamp, 0, sizeof lamp);
+    LampBlock busy = {0};
     DWORD start = GetTickCount();
-    CALL(GET_LAMP, LampFn, &lamp);
+    CALL(GET_LAMP, LampFn, &busy);
     DWORD elapsed = GetTickCount() - start;
-    CHECK_RESULT(lamp, SD_OK);
-    CHECK(elapsed >= 1500, "a busy answer cost only %lu ms", (unsigned long)elapsed);
+    CHECK(CODE(busy) == SD_OK && elapsed >= 1500, "a busy answer: result %d after %lu ms", CODE(busy),
+          (unsigned long)elapsed);
     Configure("faults", "clear");
 }
 
@@ -214,8 +176,7 @@ static void TestClockAndSleep(void)
  * the top of the glass; the bytes of a line, or 0. */
 static uint32_t Start(uint16_t imageType, uint16_t bits, uint16_t resolution, uint16_t left)
 {
-    ScanAttributeBlock block;
-    memset(&block, 0, sizeof block);
+    ScanAttributeBlock block = {0};
     CALL(DEFAULTS, AttributeFn, &block);
     block.dwResult = 0;
     block.wImageType = imageType;
@@ -240,10 +201,7 @@ static uint32_t Start(uint16_t imageType, uint16_t bits, uint16_t resolution, ui
 /* Asks for `lines` lines; the block as the driver answered. */
 static ImageDataBlock Get(uint8_t *buffer, uint32_t lines, int expected)
 {
-    ImageDataBlock request;
-    memset(&request, 0, sizeof request);
-    request.lpImageBuffer = buffer;
-    request.dwRequestLines = lines;
+    ImageDataBlock request = {.lpImageBuffer = buffer, .dwRequestLines = lines};
     CALL(GET, GetImageFn, &request);
     CHECK_RESULT(request, expected);
     CHECK(request.dwReturnLines <= lines, "%lu lines returned for %lu", (unsigned long)request.dwReturnLines,
@@ -302,8 +260,7 @@ static void TestScans(void)
     if (Start(SD_IMAGE_RED, 8, 100, 0))
         CHECK(Get(lines, 10, SD_OK).dwRemainLines == 90, "90 lines should remain after 10");
     for (int i = 0; i < 2; ++i) {
-        ParamBlock abort;
-        memset(&abort, 0, sizeof abort);
+        ParamBlock abort = {0};
         CALL(ABORT, AbortFn, &abort);
         CHECK_RESULT(abort, SD_OK);
         CHECK(CALL(PAPER, PaperReadyFn) != 200, "the scan still runs after the abort");
