@@ -156,7 +156,7 @@ SCANDRV_API void SCANDRV_CALL vScannerGetImage(ImageDataBlock *b)
     long delay = EnvNumber("SCAN_FAKE_DELAY_MS", 0);
     struct timespec pause = {delay / 1000, (delay % 1000) * 1000000L};
     nanosleep(&pause, nullptr);
-    uint32_t n = std::min(b->dwRequestLines, Scan.Lines - Scan.Next);
+    uint32_t n = std::min(uint32_t{b->dwRequestLines}, Scan.Lines - Scan.Next); /* a copy: the block is packed */
     Log("get %u lines from %u", n, Scan.Next);
     long failLine = EnvNumber("SCAN_FAKE_FAIL_LINE", -1);
     if (failLine >= 0 && Scan.Next + n > static_cast<uint32_t>(failLine))
