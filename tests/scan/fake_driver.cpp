@@ -1,13 +1,12 @@
 /*
  * fake_driver.cpp - a scripted stand-in for libscandrv.so, loaded by the
- * scan command with --driver in the command's end-to-end tests. It exports
- * the ten functions, reports a 300 dpi colour flatbed, and delivers the
- * image of fake_image.h in the geometry the real driver computes from the
- * area and resolution. Environment variables script its failures:
+ * scan command with --driver in the command's end-to-end tests. It reports
+ * a 300 dpi colour flatbed and delivers fake_image.h's image in the
+ * geometry the real driver computes from the area and resolution.
+ * Environment variables script it:
  *
- *   SCAN_FAKE_LOG          append one line per start, get and abort call
+ *   SCAN_FAKE_LOG          append a line per start, get, abort and lamp setting
  *   SCAN_FAKE_GREY_ONLY    report no colour, refuse colour scans with -308
- *   SCAN_FAKE_INIT_RESULT  result code of vInitializeScanner
  *   SCAN_FAKE_START_RESULT result code of vScannerStartScan
  *   SCAN_FAKE_FAIL_LINE    vScannerGetImage fails (-1004) once it reaches this line
  *   SCAN_FAKE_DELAY_MS     milliseconds each vScannerGetImage takes
@@ -19,33 +18,23 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
-constexpr uint16_t kBase = 300;
-constexpr uint16_t kGlassWidthMils = 8500;
-constexpr uint16_t kGlassLengthMils = 11700;
+constexpr uint16_t kBase = 300, kGlassWidth = 8500, kGlassLength = 11700; /* dpi, 1/1000 inch */
 
-struct Scan {
+struct {
     bool Active = false;
-    unsigned Channels = 3;
-    unsigned Depth = 8;
-    uint32_t Pixels = 0;
-    uint32_t Lines = 0;
-    uint32_t LineBytes = 0;
-    uint32_t Next = 0;
-} TheScan;
+    unsigned Channels = 3, Depth = 8;
+    uint32_t Pixels = 0, Lines = 0, LineBytes = 0, Next = 0;
+} Scan;
 
-LampBlock Lamps = [] {
-    LampBlock lamp{};
-    lamp.wLampState = SD_LAMP_1;
-    lamp.dwLampTimer = 900;
-    return lamp;
-}();
+uint16_t LampState = SD_LAMP_1;
+uint32_t LampTimer = 900;
 
 long EnvNumber(const char *name, long fallback)
 {
@@ -53,24 +42,20 @@ long EnvNumber(const char *name, long fallback)
     return text != nullptr && *text != '\0' ? std::strtol(text, nullptr, 10) : fallback;
 }
 
+bool GreyOnly() { return std::getenv("SCAN_FAKE_GREY_ONLY") != nullptr; }
+
 __attribute__((format(printf, 1, 2))) void Log(const char *format, ...)
 {
     const char *path = std::getenv("SCAN_FAKE_LOG");
-    if (path == nullptr)
+    FILE *file = path != nullptr ? std::fopen(path, "a") : nullptr;
+    if (file == nullptr)
         return;
-    if (FILE *file = std::fopen(path, "a")) {
-        va_list args;
-        va_start(args, format);
-        std::vfprintf(file, format, args);
-        va_end(args);
-        std::fputc('\n', file);
-        std::fclose(file);
-    }
-}
-
-bool GreyOnly()
-{
-    return std::getenv("SCAN_FAKE_GREY_ONLY") != nullptr;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+    std::fputc('\n', file);
+    std::fclose(file);
 }
 
 template <typename Block> void SetResult(Block *block, long code)
@@ -78,26 +63,9 @@ template <typename Block> void SetResult(Block *block, long code)
     block->dwResult = static_cast<uint32_t>(static_cast<int32_t>(code));
 }
 
-void FillLine(uint8_t *out, uint32_t y)
+uint32_t Extent(uint16_t from, uint16_t to, long dpi)
 {
-    const Scan &s = TheScan;
-    if (s.Depth == 1) {
-        std::memset(out, 0, s.LineBytes);
-        for (uint32_t x = 0; x < s.Pixels; ++x)
-            if (FakeBlack(x, y))
-                out[x / 8] = static_cast<uint8_t>(out[x / 8] | (0x80 >> (x % 8)));
-        return;
-    }
-    for (uint32_t x = 0; x < s.Pixels; ++x)
-        for (unsigned c = 0; c < s.Channels; ++c) {
-            size_t i = static_cast<size_t>(x) * s.Channels + c;
-            if (s.Depth == 16) {
-                uint16_t v = FakeSample16(x, y, c);
-                std::memcpy(out + 2 * i, &v, 2); /* host order, as the driver delivers */
-            } else {
-                out[i] = FakeSample8(x, y, c);
-            }
-        }
+    return static_cast<uint32_t>(((to - from + 1L) * dpi + 500) / 1000);
 }
 
 } // namespace
@@ -109,25 +77,22 @@ SCANDRV_API void SCANDRV_CALL vInitializeScanner(InitBlock *b)
     b->wModelValue = 255;
     b->wDeviceKind = 1 | 0x40;
     b->wFirmwareVersion = 0x0102;
-    SetResult(b, EnvNumber("SCAN_FAKE_INIT_RESULT", SD_OK));
+    SetResult(b, SD_OK);
 }
 
 SCANDRV_API void SCANDRV_CALL vDefaultAttribute(ScanAttributeBlock *b)
 {
-    std::memset(reinterpret_cast<uint8_t *>(b) + 10, 0, sizeof *b - 10);
-    b->wWidth = kGlassWidthMils;
-    b->wLength = kGlassLengthMils;
+    std::memset(reinterpret_cast<uint8_t *>(b) + 10, 0, sizeof *b - 10); /* all but the header */
+    b->wWidth = b->wRight = kGlassWidth;
+    b->wLength = b->wBottom = kGlassLength;
+    --b->wRight;
+    --b->wBottom;
     b->wImageType = GreyOnly() ? SD_IMAGE_RED : SD_IMAGE_COLOR;
     b->wScanSource = SD_SOURCE_FLATBED;
     b->wBitsPerPixel = 8;
     b->wHalftoneMode = SD_HALFTONE_THRESHOLD;
     b->wHalftonePattern = 5;
     b->wResolution = kBase;
-    b->wRight = kGlassWidthMils - 1;
-    b->wBottom = kGlassLengthMils - 1;
-    b->wReserved3 = 8;
-    b->wReserved4 = 1;
-    b->wReserved5 = 2;
     b->wFlags = SD_FLAG_DEFAULT;
     SetResult(b, SD_OK);
 }
@@ -135,23 +100,21 @@ SCANDRV_API void SCANDRV_CALL vDefaultAttribute(ScanAttributeBlock *b)
 SCANDRV_API void SCANDRV_CALL vScannerCapability(CapabilityBlock *b)
 {
     for (int i = 0; i < 256; ++i) {
-        b->lpContrastList[i] = i - 128;
-        b->lpBrightnessList[i] = i - 128;
+        b->lpContrastList[i] = b->lpBrightnessList[i] = i - 128;
         b->lpAdjustList[i] = static_cast<uint32_t>(2 * i);
     }
-    uint16_t r = kBase / 100;
-    if (b->lpResolutionList != nullptr)
+    if (b->lpResolutionList != nullptr) /* 3, 6, ... 300, then 306 ... 600 */
         for (uint16_t i = 0; i < 150; ++i)
-            b->lpResolutionList[i] = static_cast<uint16_t>(i < 100 ? r * (i + 1) : kBase + 2 * r * (i - 99));
+            b->lpResolutionList[i] = static_cast<uint16_t>(i < 100 ? 3 * (i + 1) : kBase + 6 * (i - 99));
     static const uint16_t patterns[12] = {0x8800, 0x8801, 0x8802, 0x8803, 0x6604, 0x5505,
                                           0x5506, 0x4407, 0x4408, 0x4409, 0x330A, 0x220B};
-    if (b->lpPatternList != nullptr)
-        std::memcpy(b->lpPatternList, patterns, sizeof patterns);
+    for (int i = 0; b->lpPatternList != nullptr && i < 12; ++i)
+        b->lpPatternList[i] = patterns[i];
     b->wMaxResolutionX = 2 * kBase;
     b->wImageTypes = GreyOnly() ? 1 : 15;
     b->wSources = SD_SOURCE_FLATBED | SD_SOURCE_ALT1;
-    b->wMaxWidth = kGlassWidthMils;
-    b->wMaxLength = kGlassLengthMils;
+    b->wMaxWidth = kGlassWidth;
+    b->wMaxLength = kGlassLength;
     b->wLensCount = 1;
     SetResult(b, SD_OK);
 }
@@ -163,78 +126,60 @@ SCANDRV_API void SCANDRV_CALL vScannerStartScan(ScanAttributeBlock *b)
         const uint8_t *table = static_cast<const uint8_t *>(b->lpGammaTable);
         Log("gamma scale=%u entries 0:%u 255:%u", unsigned{b->wGammaScale}, unsigned{table[0]}, unsigned{table[255]});
     }
-    long forced = EnvNumber("SCAN_FAKE_START_RESULT", SD_OK);
-    if (forced != SD_OK) {
-        SetResult(b, forced);
+    long result = EnvNumber("SCAN_FAKE_START_RESULT", SD_OK);
+    if (result == SD_OK && b->wImageType == SD_IMAGE_COLOR && GreyOnly())
+        result = SD_ERR_NO_COLOR;
+    SetResult(b, result);
+    if (result != SD_OK)
         return;
-    }
-    if (b->wImageType == SD_IMAGE_COLOR && GreyOnly()) {
-        SetResult(b, SD_ERR_NO_COLOR);
-        return;
-    }
-    Scan &s = TheScan;
-    s.Channels = b->wImageType == SD_IMAGE_COLOR ? 3 : 1;
-    s.Depth = b->wBitsPerPixel;
-    s.Pixels = ((static_cast<uint32_t>(b->wRight) - b->wLeft + 1) * b->wResolution + 500) / 1000;
-    s.Lines = ((static_cast<uint32_t>(b->wBottom) - b->wTop + 1) * b->wResolution + 500) / 1000;
-    if (s.Depth == 1) {
-        long scannerDpi = EnvNumber("SCAN_FAKE_BILEVEL_DPI", 0);
-        if (scannerDpi > 0)
-            s.Pixels = ((static_cast<uint32_t>(b->wRight) - b->wLeft + 1) * static_cast<uint32_t>(scannerDpi) + 500) / 1000;
-        s.LineBytes = (s.Pixels + 7) / 8;
-        b->wWidth = static_cast<uint16_t>(s.LineBytes);
+    Scan.Channels = b->wImageType == SD_IMAGE_COLOR ? 3 : 1;
+    Scan.Depth = b->wBitsPerPixel;
+    Scan.Pixels = Extent(b->wLeft, b->wRight, b->wResolution);
+    Scan.Lines = Extent(b->wTop, b->wBottom, b->wResolution);
+    if (Scan.Depth == 1) {
+        Scan.Pixels = Extent(b->wLeft, b->wRight, EnvNumber("SCAN_FAKE_BILEVEL_DPI", b->wResolution));
+        Scan.LineBytes = (Scan.Pixels + 7) / 8;
+        b->wWidth = static_cast<uint16_t>(Scan.LineBytes);
     } else {
-        s.LineBytes = s.Pixels * s.Channels * (s.Depth > 8 ? 2 : 1);
-        b->wWidth = static_cast<uint16_t>(s.Pixels);
+        Scan.LineBytes = Scan.Pixels * Scan.Channels * (Scan.Depth > 8 ? 2 : 1);
+        b->wWidth = static_cast<uint16_t>(Scan.Pixels);
     }
-    b->wLength = static_cast<uint16_t>(s.Lines);
-    s.Next = 0;
-    s.Active = true;
-    SetResult(b, SD_OK);
+    b->wLength = static_cast<uint16_t>(Scan.Lines);
+    Scan.Next = 0;
+    Scan.Active = true;
 }
 
 SCANDRV_API void SCANDRV_CALL vScannerGetImage(ImageDataBlock *b)
 {
-    Scan &s = TheScan;
-    if (!s.Active || b->lpImageBuffer == nullptr) {
-        SetResult(b, SD_ERR_NOT_SCANNING);
-        return;
-    }
+    if (!Scan.Active || b->lpImageBuffer == nullptr)
+        return SetResult(b, SD_ERR_NOT_SCANNING);
     long delay = EnvNumber("SCAN_FAKE_DELAY_MS", 0);
-    if (delay > 0) {
-        struct timespec pause = {delay / 1000, (delay % 1000) * 1000000L};
-        nanosleep(&pause, nullptr);
-    }
-    uint32_t n = b->dwRequestLines;
-    if (n > s.Lines - s.Next)
-        n = s.Lines - s.Next;
+    struct timespec pause = {delay / 1000, (delay % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);
+    uint32_t n = std::min(uint32_t{b->dwRequestLines}, Scan.Lines - Scan.Next); /* a copy: the block is packed */
+    Log("get %u lines from %u", n, Scan.Next);
     long failLine = EnvNumber("SCAN_FAKE_FAIL_LINE", -1);
-    Log("get %u lines from %u", n, s.Next);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (failLine >= 0 && s.Next + i >= static_cast<uint32_t>(failLine)) {
-            SetResult(b, SD_ERR_ADAPTER);
-            return;
-        }
-        FillLine(b->lpImageBuffer + static_cast<size_t>(i) * s.LineBytes, s.Next + i);
-    }
-    s.Next += n;
+    if (failLine >= 0 && Scan.Next + n > static_cast<uint32_t>(failLine))
+        return SetResult(b, SD_ERR_ADAPTER);
+    for (uint32_t i = 0; i < n; ++i)
+        FillFakeLine(b->lpImageBuffer + size_t{i} * Scan.LineBytes, Scan.Next + i, Scan.Pixels, Scan.Channels, Scan.Depth);
+    Scan.Next += n;
     b->dwReturnLines = n;
-    b->dwRemainLines = s.Lines - s.Next;
-    if (s.Next == s.Lines)
-        s.Active = false;
+    b->dwRemainLines = Scan.Lines - Scan.Next;
+    Scan.Active = Scan.Next < Scan.Lines;
     SetResult(b, SD_OK);
 }
 
 SCANDRV_API void SCANDRV_CALL vScannerAbortScan(ParamBlock *b)
 {
-    Log("abort active=%u", TheScan.Active ? 1u : 0u);
-    TheScan.Active = false;
+    Log("abort active=%u", Scan.Active ? 1u : 0u);
+    Scan.Active = false;
     SetResult(b, SD_OK);
 }
 
 SCANDRV_API int32_t SCANDRV_CALL vPaperReady(void)
 {
-    return TheScan.Active ? 200 : 3 | (2 << 9);
+    return Scan.Active ? 200 : 3 | (2 << 9);
 }
 
 SCANDRV_API void SCANDRV_CALL vScannerMutiLens(LensBlock *b)
@@ -244,16 +189,16 @@ SCANDRV_API void SCANDRV_CALL vScannerMutiLens(LensBlock *b)
 
 SCANDRV_API void SCANDRV_CALL vGetLampStatus(LampBlock *b)
 {
-    b->wLampState = Lamps.wLampState;
-    b->dwLampTimer = Lamps.dwLampTimer;
+    b->wLampState = LampState;
+    b->dwLampTimer = LampTimer;
     SetResult(b, SD_OK);
 }
 
 SCANDRV_API void SCANDRV_CALL vSetLampStatus(LampBlock *b)
 {
     Log("set lamps state=%u timer=%u", unsigned{b->wLampState}, unsigned{b->dwLampTimer});
-    Lamps.wLampState = b->wLampState;
-    Lamps.dwLampTimer = (b->dwLampTimer + 30) / 60 * 60;
+    LampState = b->wLampState;
+    LampTimer = (b->dwLampTimer + 30) / 60 * 60;
     SetResult(b, SD_OK);
 }
 

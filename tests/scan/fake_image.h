@@ -1,28 +1,38 @@
 /*
- * fake_image.h - the image the scripted driver delivers: every sample
- * follows from its position, so a test can check each pixel of the file
- * the scan command wrote. Shared by the scripted driver and the tests.
+ * fake_image.h - the image the scripted driver delivers and the writers'
+ * tests write: every sample follows from its position, so each one of a
+ * file read back can be checked. Lines are laid out as the driver delivers
+ * them (16-bit samples in host order, bilevel packed with 1 for black).
  */
 #ifndef SCAN_TEST_FAKE_IMAGE_H
 #define SCAN_TEST_FAKE_IMAGE_H
 
 #include <cstdint>
+#include <cstring>
 
-/* Sample of channel c (0 for grey) at pixel x of line y. */
-inline uint8_t FakeSample8(uint32_t x, uint32_t y, unsigned c)
+/* Sample of channel c at pixel x of line y: 1 for black when bilevel. */
+inline uint16_t FakeSample(uint32_t x, uint32_t y, unsigned c, unsigned depth)
 {
-    return static_cast<uint8_t>(x * 3 + y * 5 + c * 80);
+    if (depth == 1)
+        return ((x / 3) + (y / 2)) % 2 == 0;
+    return depth == 16 ? static_cast<uint16_t>(x * 771 + y * 13 + c * 20000) : static_cast<uint8_t>(x * 3 + y * 5 + c * 80);
 }
 
-inline uint16_t FakeSample16(uint32_t x, uint32_t y, unsigned c)
+inline void FillFakeLine(uint8_t *line, uint32_t y, uint32_t width, unsigned channels, unsigned depth)
 {
-    return static_cast<uint16_t>(x * 771 + y * 13 + c * 20000);
-}
-
-/* Bilevel: true for black. */
-inline bool FakeBlack(uint32_t x, uint32_t y)
-{
-    return ((x / 3) + (y / 2)) % 2 == 0;
+    if (depth == 1)
+        std::memset(line, 0, (width + 7) / 8);
+    for (uint32_t x = 0; x < width; ++x)
+        for (unsigned c = 0; c < channels; ++c) {
+            uint16_t v = FakeSample(x, y, c, depth);
+            size_t i = static_cast<size_t>(x) * channels + c;
+            if (depth == 1)
+                line[x / 8] = static_cast<uint8_t>(line[x / 8] | (v << (7 - x % 8)));
+            else if (depth == 16)
+                std::memcpy(line + 2 * i, &v, 2);
+            else
+                line[i] = static_cast<uint8_t>(v);
+        }
 }
 
 #endif

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -21,91 +22,55 @@ std::string TextTable(size_t entries, uint32_t (*value)(size_t, size_t), const c
 
 uint32_t Identity(size_t i, size_t) { return static_cast<uint32_t>(i); }
 uint32_t Inverted(size_t i, size_t n) { return static_cast<uint32_t>(n - 1 - i); }
+uint32_t Seven(size_t, size_t) { return 7; }
 
-uint16_t Wide(const GammaTable &t, size_t channel, size_t i)
+/* Entry i of a channel's table, one or two bytes wide. */
+unsigned Entry(const GammaTable &t, unsigned depth, size_t channel, size_t i)
 {
+    if (depth <= 8)
+        return t.Bytes.at(channel * 256 + i);
     uint16_t v;
-    std::memcpy(&v, t.Bytes.data() + (channel * 65536 + i) * 2, 2);
+    std::memcpy(&v, &t.Bytes.at((channel * 65536 + i) * 2), 2);
     return v;
 }
 
-TEST(GammaFile, An8BitTableOf256EntriesGoesToTheDriverAsItIs)
+TEST(GammaFile, TablesAreSizedAndScaledForTheScan)
 {
-    GammaTable t;
-    std::string error;
-    ASSERT_TRUE(BuildGammaTable(TextTable(256, Inverted, ",\n"), 1, 8, t, error)) << error;
-    EXPECT_EQ(t.GammaScale, 0);
-    ASSERT_EQ(t.Bytes.size(), 256u);
-    for (size_t i = 0; i < 256; ++i)
-        EXPECT_EQ(t.Bytes[i], 255 - i) << i;
-}
-
-TEST(GammaFile, OneTableServesAllThreeColourChannels)
-{
-    GammaTable t;
-    std::string error;
-    ASSERT_TRUE(BuildGammaTable(TextTable(256, Inverted), 3, 8, t, error)) << error;
-    ASSERT_EQ(t.Bytes.size(), 768u);
-    for (size_t c = 0; c < 3; ++c)
-        EXPECT_EQ(t.Bytes[c * 256 + 10], 245) << c;
-}
-
-TEST(GammaFile, ThreeTablesAreRedGreenBlue)
-{
-    std::string text = TextTable(256, Identity) + TextTable(256, Inverted) +
-                       TextTable(256, [](size_t, size_t) -> uint32_t { return 7; });
-    GammaTable t;
-    std::string error;
-    ASSERT_TRUE(BuildGammaTable(text, 3, 8, t, error)) << error;
-    ASSERT_EQ(t.Bytes.size(), 768u);
-    EXPECT_EQ(t.Bytes[100], 100);
-    EXPECT_EQ(t.Bytes[256 + 100], 155);
-    EXPECT_EQ(t.Bytes[512 + 100], 7);
-}
-
-TEST(GammaFile, A256EntryTableIsStretchedFor16BitScans)
-{
-    GammaTable t;
-    std::string error;
-    ASSERT_TRUE(BuildGammaTable(TextTable(256, Identity), 1, 16, t, error)) << error;
-    EXPECT_EQ(t.GammaScale, 256);
-    ASSERT_EQ(t.Bytes.size(), 65536u * 2);
-    EXPECT_EQ(Wide(t, 0, 0), 0);
-    EXPECT_EQ(Wide(t, 0, 65535), 65535);
-    EXPECT_EQ(Wide(t, 0, 257 * 100), 257 * 100); /* an identity stays one */
-    for (size_t i = 1; i < 65536; ++i)
-        ASSERT_GE(Wide(t, 0, i), Wide(t, 0, i - 1)) << i;
-}
-
-TEST(GammaFile, A4096EntryTableIsShrunkFor8BitScans)
-{
-    GammaTable t;
-    std::string error;
-    ASSERT_TRUE(BuildGammaTable(TextTable(4096, Inverted), 1, 8, t, error)) << error;
-    ASSERT_EQ(t.Bytes.size(), 256u);
-    EXPECT_EQ(t.Bytes[0], 255);
-    EXPECT_EQ(t.Bytes[255], 0);
-    EXPECT_EQ(t.Bytes[128], 127);
-}
-
-TEST(GammaFile, RawTablesAreTakenAsTheyAre)
-{
-    std::string raw8(256, '\0');
+    std::string raw8(256, '\0'), raw16(65536 * 2, '\0');
     for (int i = 0; i < 256; ++i)
-        raw8[static_cast<size_t>(i)] = static_cast<char>(255 - i);
-    GammaTable t;
-    std::string error;
-    ASSERT_TRUE(BuildGammaTable(raw8, 1, 8, t, error)) << error;
-    ASSERT_EQ(t.Bytes.size(), 256u);
-    EXPECT_EQ(t.Bytes[0], 255);
-
-    std::string raw16(65536 * 2, '\0');
+        raw8[size_t(i)] = static_cast<char>(255 - i);
     raw16[2 * 1000] = 0x34; /* entry 1000 = 0x1234, little-endian in the file */
     raw16[2 * 1000 + 1] = 0x12;
-    ASSERT_TRUE(BuildGammaTable(raw16, 3, 16, t, error)) << error;
-    ASSERT_EQ(t.Bytes.size(), 3u * 65536 * 2);
-    EXPECT_EQ(Wide(t, 0, 1000), 0x1234);
-    EXPECT_EQ(Wide(t, 2, 1000), 0x1234);
+    struct Case {
+        std::string Contents;
+        unsigned Channels, Depth, Scale;
+        std::vector<std::array<unsigned, 3>> Entries; /* channel, index, value */
+    };
+    const Case cases[] = {
+        {TextTable(256, Inverted, ",\n"), 1, 8, 0, {{0, 0, 255}, {0, 10, 245}, {0, 255, 0}}},
+        {TextTable(256, Inverted), 3, 8, 0, {{0, 10, 245}, {1, 10, 245}, {2, 10, 245}}}, /* one serves all three */
+        {TextTable(256, Identity) + TextTable(256, Inverted) + TextTable(256, Seven), 3, 8, 0,
+         {{0, 100, 100}, {1, 100, 155}, {2, 100, 7}}}, /* red, green, blue */
+        {TextTable(256, Identity), 1, 16, 256, {{0, 0, 0}, {0, 65535, 65535}, {0, 257 * 100, 257 * 100}}},
+        {TextTable(4096, Inverted), 1, 8, 0, {{0, 0, 255}, {0, 128, 127}, {0, 255, 0}}},
+        {raw8, 1, 8, 0, {{0, 0, 255}, {0, 255, 0}}},
+        {raw16, 3, 16, 256, {{0, 1000, 0x1234}, {2, 1000, 0x1234}, {1, 999, 0}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Contents.substr(0, 20));
+        GammaTable t;
+        std::string error;
+        ASSERT_TRUE(BuildGammaTable(c.Contents, c.Channels, c.Depth, t, error)) << error;
+        EXPECT_EQ(t.GammaScale, c.Scale);
+        ASSERT_EQ(t.Bytes.size(), c.Channels * (c.Depth <= 8 ? 256u : 65536u * 2));
+        for (const auto &[channel, index, value] : c.Entries) {
+            EXPECT_EQ(Entry(t, c.Depth, channel, index), value) << "channel " << channel << " entry " << index;
+        }
+        if (c.Depth == 16 && c.Contents[0] == '#') /* stretched, never falling back */
+            for (size_t i = 1; i < 65536; ++i) {
+                ASSERT_GE(Entry(t, 16, 0, i), Entry(t, 16, 0, i - 1)) << i;
+            }
+    }
 }
 
 TEST(GammaFile, RefusedTables)
@@ -132,10 +97,6 @@ TEST(GammaFile, RefusedTables)
         EXPECT_FALSE(BuildGammaTable(c.Contents, c.Channels, c.Depth, t, error)) << c.Message;
         EXPECT_NE(error.find(c.Message), std::string::npos) << error;
     }
-}
-
-TEST(GammaFile, AMissingFileIsNamed)
-{
     GammaTable t;
     std::string error;
     EXPECT_FALSE(LoadGammaFile("/nonexistent/gamma.txt", 1, 8, t, error));

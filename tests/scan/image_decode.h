@@ -1,7 +1,6 @@
 /*
- * image_decode.h - reading images back in the tests: PNG with libpng,
- * TIFF with libtiff and PNM by hand, into one form whose samples can be
- * compared with what was scanned.
+ * image_decode.h - images read back in the tests (PNG with libpng, TIFF
+ * with libtiff, PNM by hand) into one form whose samples can be compared.
  */
 #ifndef SCAN_TEST_IMAGE_DECODE_H
 #define SCAN_TEST_IMAGE_DECODE_H
@@ -11,14 +10,10 @@
 #include <vector>
 
 struct DecodedImage {
-    uint32_t Width = 0;
-    uint32_t Height = 0;
-    unsigned Channels = 0;
-    unsigned Depth = 0;          /* bits per sample */
-    double ResolutionX = 0;      /* dots per inch; 0 when the file holds none */
-    double ResolutionY = 0;
-    unsigned Compression = 0;    /* TIFF only */
-    unsigned Photometric = 0;    /* TIFF only */
+    uint32_t Width = 0, Height = 0;
+    unsigned Channels = 0, Depth = 0; /* Depth in bits per sample */
+    double ResolutionX = 0, ResolutionY = 0; /* dots per inch; 0 when the file holds none */
+    unsigned Compression = 0, Photometric = 0, PageNumber = 0; /* TIFF only */
     std::vector<uint16_t> Samples; /* bilevel: 1 for black, whatever the file's convention */
 
     uint16_t At(uint32_t x, uint32_t y, unsigned c = 0) const
@@ -27,10 +22,12 @@ struct DecodedImage {
     }
 };
 
-bool DecodePng(const std::string &path, DecodedImage &out, std::string &error);
-bool DecodeTiff(const std::string &path, DecodedImage &out, std::string &error);
 bool DecodePnm(const std::string &data, DecodedImage &out, std::string &error);
-/* By the file's first bytes. */
+/* Every directory of a TIFF file; empty with the error when one cannot be read. */
+std::vector<DecodedImage> DecodeTiffPages(const std::string &path, std::string &error);
+/* PNG, TIFF (its first page) or PNM, by the file's first bytes. */
 bool DecodeImageFile(const std::string &path, DecodedImage &out, std::string &error);
+/* Samples that differ from fake_image.h's image. */
+size_t WrongFakeSamples(const DecodedImage &image);
 
 #endif

@@ -17,57 +17,65 @@ ParsedCommandLine Parse(std::vector<std::string> args)
     return ParseCommandLine(args);
 }
 
-TEST(Options, DefaultsScanTheWholeGlassOfTheVirtualScannerToStandardOutput)
+TEST(Options, AcceptedCommandLines)
 {
-    ParsedCommandLine p = Parse({});
-    ASSERT_TRUE(p.Ok) << p.Error;
-    EXPECT_EQ(p.Options.Device, "sim");
-    EXPECT_EQ(p.Options.Mode, ScanMode::Default);
-    EXPECT_EQ(p.Options.Resolution, 0u);
-    EXPECT_FALSE(p.Options.LeftMm || p.Options.TopMm || p.Options.WidthMm || p.Options.HeightMm);
-    EXPECT_EQ(p.Options.Format, ImageFormat::Pnm);
-    EXPECT_TRUE(p.Options.OutputFile.empty());
-    EXPECT_EQ(p.Options.Progress, -1);
+    struct Case {
+        std::vector<std::string> Args;
+        ScanMode Mode;
+        std::string Name;
+        ImageFormat Format;
+        ScanSource Source;
+        unsigned Count;
+        bool OneDocument;
+    };
+    using enum ImageFormat;
+    using enum ScanSource;
+    const ScanMode Default = ScanMode::Default;
+    const Case cases[] = {
+        {{}, Default, "", Pnm, Flatbed, 0, false}, /* the whole glass to standard output */
+        {{"--depth", "1"}, ScanMode::Lineart, "", Pnm, Flatbed, 0, false},
+        {{"--halftone-pattern", "11"}, ScanMode::Halftone, "", Pnm, Flatbed, 0, false},
+        {{"--depth", "1", "--halftone-pattern", "0"}, ScanMode::Halftone, "", Pnm, Flatbed, 0, false},
+        {{"--format", "png", "-o", "scan.jpg"}, Default, "scan.jpg", Png, Flatbed, 0, false},
+        {{"-o", "dir.tiff/a.PPM"}, Default, "dir.tiff/a.PPM", Pnm, Flatbed, 0, false},
+        {{"-o", "a.pbm"}, Default, "a.pbm", Pnm, Flatbed, 0, false},
+        {{"-o", "single.pdf"}, Default, "single.pdf", Pdf, Flatbed, 0, true},
+        {{"--batch"}, Default, "out%d.pnm", Pnm, Adf, 0, false},
+        {{"--batch", "--format", "png"}, Default, "out%d.png", Png, Adf, 0, false},
+        {{"--batch", "--format", "pdf"}, Default, "out.pdf", Pdf, Adf, 0, true},
+        {{"--batch=doc.tif"}, Default, "doc.tif", Tiff, Adf, 0, true},
+        {{"--batch=p%02d.tif"}, Default, "p%02d.tif", Tiff, Adf, 0, false},
+        {{"--batch", "-o", "p%d.png", "--batch-count", "4"}, Default, "p%d.png", Png, Adf, 4, false},
+        {{"--batch-count", "3", "-o", "p%d.png"}, Default, "p%d.png", Png, Flatbed, 3, false},
+        {{"--batch-count", "1", "-o", "one.png"}, Default, "one.png", Png, Flatbed, 1, false},
+        {{"--batch", "--source", "Transparency", "--batch-count", "2"}, Default, "out%d.pnm", Pnm, Transparency, 2, false},
+    };
+    for (const Case &c : cases) {
+        ParsedCommandLine p = Parse(c.Args);
+        ASSERT_TRUE(p.Ok) << p.Error;
+        const ScanOptions &o = p.Options;
+        EXPECT_TRUE(o.Mode == c.Mode && o.OutputFile == c.Name && o.Format == c.Format && o.Source == c.Source &&
+                    o.BatchCount == c.Count && WritesOneDocument(o) == c.OneDocument)
+            << (c.Args.empty() ? "no options" : c.Args[0] + " " + c.Args.back()) << ": mode " << int(o.Mode) << ", "
+            << o.OutputFile << ", format " << int(o.Format) << ", source " << int(o.Source) << ", " << o.BatchCount;
+    }
 }
 
-TEST(Options, TakesValuesInEverySpelling)
+TEST(Options, ValuesInEverySpelling)
 {
-    ParsedCommandLine p = Parse({"--mode=gray", "--resolution", "300dpi", "-l", "10", "-t12.5mm", "-x", "50",
-                                 "-y", "0.5", "--brightness", "-128", "--contrast=127", "-o", "out.TIF", "-pv",
-                                 "-dsim:2", "--source", "adf", "--lens", "1"});
+    ParsedCommandLine p = Parse({"--mode=gray", "--resolution", "300dpi", "-l", "10", "-t12.5mm", "-x", "50", "-y",
+                                 "0.5", "--brightness", "-128", "--contrast=127", "-o", "out.TIF", "-pv", "-dsim:2",
+                                 "--source", "adf", "--lens", "1", "--batch", "--batch-start", "5", "--batch-increment", "2"});
     ASSERT_TRUE(p.Ok) << p.Error;
     const ScanOptions &o = p.Options;
-    EXPECT_EQ(o.Mode, ScanMode::Gray);
-    EXPECT_EQ(o.Resolution, 300u);
-    EXPECT_DOUBLE_EQ(*o.LeftMm, 10.0);
-    EXPECT_DOUBLE_EQ(*o.TopMm, 12.5);
-    EXPECT_DOUBLE_EQ(*o.WidthMm, 50.0);
-    EXPECT_DOUBLE_EQ(*o.HeightMm, 0.5);
-    EXPECT_EQ(o.Brightness, -128);
-    EXPECT_EQ(o.Contrast, 127);
-    EXPECT_EQ(o.OutputFile, "out.TIF");
-    EXPECT_EQ(o.Format, ImageFormat::Tiff);
-    EXPECT_EQ(o.Progress, 1);
-    EXPECT_TRUE(o.Verbose);
+    EXPECT_EQ(std::tie(*o.LeftMm, *o.TopMm, *o.WidthMm, *o.HeightMm), std::make_tuple(10.0, 12.5, 50.0, 0.5));
+    EXPECT_EQ(std::tie(o.Resolution, o.Brightness, o.Contrast, o.Progress, o.Verbose, *o.Lens, o.BatchStart, o.BatchIncrement),
+              std::make_tuple(300u, -128, 127, 1, true, 1, 5u, 2u));
+    EXPECT_TRUE(o.Mode == ScanMode::Gray && o.Format == ImageFormat::Tiff && o.Source == ScanSource::Adf);
     EXPECT_EQ(o.Device, "sim:2");
-    EXPECT_EQ(o.Source, ScanSource::Adf);
-    EXPECT_EQ(*o.Lens, 1);
-}
-
-TEST(Options, ImpliedModes)
-{
-    ParsedCommandLine depth1 = Parse({"--depth", "1"});
-    ASSERT_TRUE(depth1.Ok) << depth1.Error;
-    EXPECT_EQ(depth1.Options.Mode, ScanMode::Lineart);
-
-    ParsedCommandLine pattern = Parse({"--halftone-pattern", "11"});
-    ASSERT_TRUE(pattern.Ok) << pattern.Error;
-    EXPECT_EQ(pattern.Options.Mode, ScanMode::Halftone);
-    EXPECT_EQ(*pattern.Options.HalftonePattern, 11u);
-
-    ParsedCommandLine both = Parse({"--depth", "1", "--halftone-pattern", "0"});
-    ASSERT_TRUE(both.Ok) << both.Error;
-    EXPECT_EQ(both.Options.Mode, ScanMode::Halftone);
+    const ScanOptions d = Parse({}).Options;
+    EXPECT_TRUE(d.Device == "sim" && d.Resolution == 0 && !d.LeftMm && !d.TopMm && !d.WidthMm && !d.HeightMm &&
+                d.Progress == -1);
 }
 
 TEST(Options, RefusedCommandLines)
@@ -78,18 +86,15 @@ TEST(Options, RefusedCommandLines)
     };
     const Case cases[] = {
         {{"--mode", "Sepia"}, "--mode takes Color, Gray, Lineart or Halftone"},
-        {{"--depth", "3"}, "--depth takes 1, 8 or 16"},
-        {{"--depth", "0"}, "--depth takes 1, 8 or 16"},
+        {{"--depth", "3"}, "--depth takes 1, 8 or 16"}, {{"--depth", "0"}, "--depth takes 1, 8 or 16"},
         {{"--resolution", "0"}, "--resolution takes dots per inch"},
         {{"--resolution", "70000"}, "--resolution takes dots per inch"},
-        {{"--resolution", "300x"}, "--resolution takes dots per inch"},
-        {{"-l", "-5"}, "-l must not be negative"},
-        {{"-y", "-0.1"}, "-y must not be negative"},
-        {{"-x", "wide"}, "-x takes a length in millimetres"},
+        {{"--resolution", "300x"}, "--resolution takes dots per inch"}, {{"-l", "-5"}, "-l must not be negative"},
+        {{"-y", "-0.1"}, "-y must not be negative"}, {{"-x", "wide"}, "-x takes a length in millimetres"},
         {{"-t", "nan"}, "-t takes a length in millimetres"},
         {{"--format", "bmp"}, "--format takes pnm, png, tiff or pdf"},
         {{"-o", "scan.jpg"}, "cannot tell the image format from the file name 'scan.jpg'"},
-        {{"-o", "scan"}, "cannot tell the image format"},
+        {{"-o", "scan"}, "cannot tell the image format"}, {{"-o", "dir.png/scan"}, "cannot tell the image format"},
         {{"--brightness", "128"}, "--brightness takes a whole number from -128 to 127"},
         {{"--contrast", "-129"}, "--contrast takes a whole number from -128 to 127"},
         {{"--halftone-pattern", "12"}, "--halftone-pattern takes a built-in pattern number from 0 to 11"},
@@ -110,14 +115,10 @@ TEST(Options, RefusedCommandLines)
         {{"--lamp", "dim"}, "--lamp takes on or off"},
         {{"--lamp-timer", "7621"}, "--lamp-timer takes seconds from 0 to 7620"},
         {{"--source", "Drum"}, "--source takes Flatbed, ADF or Transparency"},
-        {{"--sim-option", "noise"}, "--sim-option takes KEY=VALUE"},
-        {{"--colour"}, "unknown option '--colour'"},
-        {{"-q"}, "unknown option '-q'"},
-        {{"--help=yes"}, "option '--help' takes no value"},
-        {{"--resolution"}, "option '--resolution' needs a value"},
-        {{"-o"}, "option '-o' needs a value"},
-        {{"image.png"}, "unexpected argument 'image.png'"},
-        {{"--", "-o"}, "unexpected argument '-o'"},
+        {{"--sim-option", "noise"}, "--sim-option takes KEY=VALUE"}, {{"--colour"}, "unknown option '--colour'"},
+        {{"-q"}, "unknown option '-q'"}, {{"--help=yes"}, "option '--help' takes no value"},
+        {{"--resolution"}, "option '--resolution' needs a value"}, {{"-o"}, "option '-o' needs a value"},
+        {{"image.png"}, "unexpected argument 'image.png'"}, {{"--", "-o"}, "unexpected argument '-o'"},
     };
     for (const Case &c : cases) {
         ParsedCommandLine p = Parse(c.Args);
@@ -127,18 +128,6 @@ TEST(Options, RefusedCommandLines)
         EXPECT_FALSE(p.Ok) << line;
         EXPECT_NE(p.Error.find(c.Message), std::string::npos) << line << "-> " << p.Error;
     }
-}
-
-TEST(Options, FormatFollowsTheExtensionUnlessGiven)
-{
-    EXPECT_EQ(FormatFromFileName("a.png"), ImageFormat::Png);
-    EXPECT_EQ(FormatFromFileName("dir.tiff/a.PPM"), ImageFormat::Pnm);
-    EXPECT_EQ(FormatFromFileName("a.pbm"), ImageFormat::Pnm);
-    EXPECT_EQ(FormatFromFileName("a.tif"), ImageFormat::Tiff);
-    EXPECT_EQ(FormatFromFileName("dir.png/scan"), ImageFormat::Unknown);
-    ParsedCommandLine p = Parse({"--format", "png", "-o", "scan.jpg"});
-    ASSERT_TRUE(p.Ok) << p.Error;
-    EXPECT_EQ(p.Options.Format, ImageFormat::Png);
 }
 
 TEST(Options, MillimetresAreRoundedToThousandthsOfAnInch)
@@ -163,75 +152,36 @@ TEST(Options, BatchFileNames)
     EXPECT_FALSE(HasPageNumber("a%x.png"));
 }
 
-TEST(Options, BatchNamesSourceAndDocument)
-{
-    struct Case {
-        std::vector<std::string> Args;
-        std::string Name;
-        ImageFormat Format;
-        ScanSource Source;
-        unsigned Count;
-        bool OneDocument;
-    };
-    const Case cases[] = {
-        {{"--batch"}, "out%d.pnm", ImageFormat::Pnm, ScanSource::Adf, 0, false},
-        {{"--batch", "--format", "png"}, "out%d.png", ImageFormat::Png, ScanSource::Adf, 0, false},
-        {{"--batch", "--format", "pdf"}, "out.pdf", ImageFormat::Pdf, ScanSource::Adf, 0, true},
-        {{"--batch=doc.tif"}, "doc.tif", ImageFormat::Tiff, ScanSource::Adf, 0, true},
-        {{"--batch=p%02d.tif"}, "p%02d.tif", ImageFormat::Tiff, ScanSource::Adf, 0, false},
-        {{"--batch", "-o", "p%d.png", "--batch-count", "4"}, "p%d.png", ImageFormat::Png, ScanSource::Adf, 4, false},
-        {{"--batch-count", "3", "-o", "p%d.png"}, "p%d.png", ImageFormat::Png, ScanSource::Flatbed, 3, false},
-        {{"--batch-count", "1", "-o", "one.png"}, "one.png", ImageFormat::Png, ScanSource::Flatbed, 1, false},
-        {{"--batch", "--source", "Transparency", "--batch-count", "2"}, "out%d.pnm", ImageFormat::Pnm,
-         ScanSource::Transparency, 2, false},
-        {{"-o", "single.pdf"}, "single.pdf", ImageFormat::Pdf, ScanSource::Flatbed, 0, true},
-    };
-    for (const Case &c : cases) {
-        ParsedCommandLine p = Parse(c.Args);
-        ASSERT_TRUE(p.Ok) << c.Args[0] << ": " << p.Error;
-        EXPECT_EQ(p.Options.OutputFile, c.Name) << c.Args[0];
-        EXPECT_EQ(p.Options.Format, c.Format) << c.Args[0];
-        EXPECT_EQ(p.Options.Source, c.Source) << c.Args[0];
-        EXPECT_EQ(p.Options.BatchCount, c.Count) << c.Args[0];
-        EXPECT_EQ(WritesOneDocument(p.Options), c.OneDocument) << c.Args[0];
-    }
-    ParsedCommandLine numbers = Parse({"--batch", "--batch-start", "5", "--batch-increment", "2"});
-    ASSERT_TRUE(numbers.Ok) << numbers.Error;
-    EXPECT_EQ(numbers.Options.BatchStart, 5u);
-    EXPECT_EQ(numbers.Options.BatchIncrement, 2u);
-}
-
 TEST(DeviceNames, NamesPathsAndAttachValues)
 {
-    DeviceAddress a;
+    struct Case {
+        const char *Name, *Adapter;
+        uint16_t Param1, Param2;
+        bool Virtual, ScsiGeneric;
+    };
+    const Case cases[] = {
+        {"sim", "/opt/bin/libbuslnk32.so.1", 0, 0, true, false},
+        {"sim:2", "/opt/bin/libbuslnk32.so.1", 2, 0, true, false},
+        {"null", "/opt/bin/adapters/null/libbuslnk32.so.1", 0, 0, false, false},
+        {"/usr/lib/sg:1/libbuslnk32.so.1:1,5", "/usr/lib/sg:1/libbuslnk32.so.1", 1, 5, false, false},
+        {"sg:2,0,5", "/opt/bin/adapters/sg/libbuslnk32.so.1", 0, 0, false, true},
+        {"/dev/null", "/opt/bin/adapters/sg/libbuslnk32.so.1", 0, 0, false, true}, /* a device node */
+    };
     std::string error;
-    ASSERT_TRUE(ParseDeviceName("sim", "/opt/bin", a, error)) << error;
-    EXPECT_EQ(a.AdapterPath, "/opt/bin/libbuslnk32.so.1");
-    EXPECT_TRUE(a.IsVirtual);
-    EXPECT_EQ(a.AttachParam1, 0);
-
-    ASSERT_TRUE(ParseDeviceName("sim:2", "/opt/bin", a, error)) << error;
-    EXPECT_EQ(a.AttachParam1, 2);
-    EXPECT_EQ(a.AttachParam2, 0);
-
-    ASSERT_TRUE(ParseDeviceName("null", "/opt/bin", a, error)) << error;
-    EXPECT_EQ(a.AdapterPath, "/opt/bin/adapters/null/libbuslnk32.so.1");
-    EXPECT_FALSE(a.IsVirtual);
-
-    ASSERT_TRUE(ParseDeviceName("/usr/lib/sg:1/libbuslnk32.so.1:1,5", "/opt/bin", a, error)) << error;
-    EXPECT_EQ(a.AdapterPath, "/usr/lib/sg:1/libbuslnk32.so.1");
-    EXPECT_EQ(a.AttachParam1, 1);
-    EXPECT_EQ(a.AttachParam2, 5);
-
-    ASSERT_TRUE(ParseDeviceName("sg:2,0,5", "/opt/bin", a, error)) << error;
-    EXPECT_TRUE(a.IsScsiGeneric);
-    EXPECT_EQ(a.AdapterPath, "/opt/bin/adapters/sg/libbuslnk32.so.1");
-    ASSERT_TRUE(ParseDeviceName("/dev/null", "/opt/bin", a, error)) << error; /* a device node */
-    EXPECT_TRUE(a.IsScsiGeneric);
-    EXPECT_EQ(a.Label, "/dev/null");
-
-    for (const char *bad : {"scanner", "sim:", "sim:x", "sim:70000", "sim:1,2,3", ":1"})
+    for (const Case &c : cases) {
+        DeviceAddress a;
+        ASSERT_TRUE(ParseDeviceName(c.Name, "/opt/bin", a, error)) << c.Name << ": " << error;
+        EXPECT_EQ(a.AdapterPath, c.Adapter) << c.Name;
+        EXPECT_EQ(a.Label, c.Name);
+        if (!c.ScsiGeneric) { /* the adapter turns an sg name into attach values */
+            EXPECT_EQ(std::tie(a.AttachParam1, a.AttachParam2), std::tie(c.Param1, c.Param2)) << c.Name;
+        }
+        EXPECT_EQ(std::tie(a.IsVirtual, a.IsScsiGeneric), std::tie(c.Virtual, c.ScsiGeneric)) << c.Name;
+    }
+    DeviceAddress a;
+    for (const char *bad : {"scanner", "sim:", "sim:x", "sim:70000", "sim:1,2,3", ":1"}) {
         EXPECT_FALSE(ParseDeviceName(bad, "/opt/bin", a, error)) << bad;
+    }
 }
 
 } // namespace

@@ -1,66 +1,53 @@
 /*
- * run_command.cpp - fork, exec and collect for the end-to-end tests.
+ * run_command.cpp - the helpers of run_command.h.
  */
 #include "run_command.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
-extern char **environ;
+namespace fs = std::filesystem;
 
-CommandResult RunCommand(const std::string &program, const std::vector<std::string> &args,
+CommandResult RunCommand(const std::string &program, std::vector<std::string> args,
                          const std::vector<std::string> &extraEnv, const ErrWatcher &watch)
 {
-    CommandResult result;
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
         throw std::runtime_error("pipe failed");
-
-    std::vector<std::string> argStrings{program};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &s : argStrings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char **e = environ; *e != nullptr; ++e)
-        envStrings.emplace_back(*e);
-    envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
-    std::vector<char *> envp;
-    for (std::string &s : envStrings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-
+    args.insert(args.begin(), program);
     pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, STDIN_FILENO);
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        execve(program.c_str(), argv.data(), envp.data());
+        dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        close(out[0]);
+        close(err[0]);
+        for (const std::string &e : extraEnv)
+            if (!e.empty())
+                putenv(const_cast<char *>(e.c_str()));
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(program.c_str(), argv.data());
         _exit(127);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int openPipes = 2;
+    close(out[1]);
+    close(err[1]);
+    CommandResult result;
+    struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     char buffer[65536];
-    while (openPipes > 0) {
+    for (int open = 2; open > 0;) {
         if (poll(fds, 2, -1) < 0)
             continue;
         for (int i = 0; i < 2; ++i) {
@@ -70,7 +57,7 @@ CommandResult RunCommand(const std::string &program, const std::vector<std::stri
             if (n <= 0) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
-                --openPipes;
+                --open;
                 continue;
             }
             (i == 0 ? result.Out : result.Err).append(buffer, static_cast<size_t>(n));
@@ -84,49 +71,61 @@ CommandResult RunCommand(const std::string &program, const std::vector<std::stri
     return result;
 }
 
-std::vector<std::string> ListDirectory(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (struct dirent *entry = readdir(d)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TempDir::TempDir()
 {
     const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/scan-test-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
+    std::string name = std::string(base != nullptr ? base : "/tmp") + "/scan-test-XXXXXX";
     if (mkdtemp(name.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    Dir = name.data();
+    Dir = name;
 }
 
 TempDir::~TempDir()
 {
-    for (const std::string &name : ListDirectory(Dir))
-        unlink((Dir + "/" + name).c_str());
-    rmdir(Dir.c_str());
+    std::error_code ignored;
+    fs::remove_all(Dir, ignored);
+}
+
+std::vector<std::string> ListDirectory(const std::string &dir)
+{
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const fs::directory_entry &entry : fs::directory_iterator(dir, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string ReadFile(const std::string &path)
 {
-    std::ifstream file(path, std::ios::binary);
     std::ostringstream contents;
-    contents << file.rdbuf();
+    contents << std::ifstream(path, std::ios::binary).rdbuf();
     return contents.str();
 }
 
 void WriteFile(const std::string &path, const std::string &contents)
 {
-    std::ofstream file(path, std::ios::binary);
-    file << contents;
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+bool HaveTool(const char *name)
+{
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string VirtualScannerMissing()
+{
+    for (const char *library : {"/libbuslnk32.so.1", "/libscandrv.so"})
+        if (!fs::exists(std::string(SCAN_BUILD_DIR) + library))
+            return std::string("skipped: ") + (library + 1) + " is not built";
+    return "";
+}
+
+std::vector<std::pair<double, double>> PdfPageSizes(const std::string &pdf)
+{
+    std::vector<std::pair<double, double>> sizes;
+    std::regex box(R"(/MediaBox\s*\[\s*0\s+0\s+([0-9.]+)\s+([0-9.]+)\s*\])");
+    for (auto it = std::sregex_iterator(pdf.begin(), pdf.end(), box); it != std::sregex_iterator(); ++it)
+        sizes.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+    return sizes;
 }

@@ -1,33 +1,28 @@
 /*
- * run_command.h - running the built scan command from a test: arguments,
- * extra environment, standard output and error captured, and the exit
- * status (or 128 + signal when it was killed by one).
+ * run_command.h - what the scan tests share: running the built command with
+ * its output captured, temporary directories, files, the virtual scanner's
+ * presence and a PDF's pages.
  */
 #ifndef SCAN_TEST_RUN_COMMAND_H
 #define SCAN_TEST_RUN_COMMAND_H
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CommandResult {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
+    int Status = -1; /* exit status, or 128 + the signal that killed it */
+    std::string Out, Err;
 };
 
-/* Called whenever standard error has grown, with the child's process id and
- * all of standard error so far. */
+/* Called whenever standard error grows, with the child's id and all of it so far. */
 using ErrWatcher = std::function<void(int pid, const std::string &err)>;
 
-CommandResult RunCommand(const std::string &program, const std::vector<std::string> &args,
+CommandResult RunCommand(const std::string &program, std::vector<std::string> args,
                          const std::vector<std::string> &extraEnv = {}, const ErrWatcher &watch = nullptr);
 
-/* The files in a directory, names only, sorted. */
-std::vector<std::string> ListDirectory(const std::string &dir);
-
-/* A fresh empty directory under the test temporary directory, removed with
- * its files when the object goes. */
+/* A fresh directory under $TMPDIR, removed with what it holds. */
 class TempDir {
 public:
     TempDir();
@@ -41,7 +36,14 @@ private:
     std::string Dir;
 };
 
+std::vector<std::string> ListDirectory(const std::string &dir); /* names, sorted */
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &contents);
+inline bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool HaveTool(const char *name);
+/* Why the virtual scanner and the real driver cannot scan here, or "". */
+std::string VirtualScannerMissing();
+/* Width and height of every page's MediaBox, in file order. */
+std::vector<std::pair<double, double>> PdfPageSizes(const std::string &pdf);
 
 #endif
