@@ -3,9 +3,13 @@
  * units is reversed by swapping from both ends until they meet. A unit is a
  * byte of packed pixels, a sample, or a whole colour pixel, so the order
  * inside a unit is kept; packed bytes then have their bits reversed too.
+ * The routines here are the plain ones; where the processor has AVX2 each
+ * call picks the vector ones (mirror_avx2.cpp), which give the same bytes.
  */
 #include "mirror.h"
 #include "mirror_routines.h"
+
+#include "platform/vector_support.h"
 
 #include <array>
 #include <cstddef>
@@ -154,7 +158,12 @@ void ReverseUnits6Plain(uint8_t *lo, uint8_t *hi)
 void MirrorLines(int32_t selector, int32_t sampleBits, uint32_t pixels, uint32_t lineBytes,
                  uint32_t lines, uint8_t *first)
 {
+    /* One choice for the whole chunk: the AVX2 routines where they may run. */
+#if defined(SCANDRV_HAVE_AVX2)
+    const MirrorRoutineSet &routines = VectorRoutinesUsable() ? Avx2MirrorRoutines : PlainMirrorRoutines;
+#else
     const MirrorRoutineSet &routines = PlainMirrorRoutines;
+#endif
     const uint32_t sampleBytes = sampleBits > 8 ? 2 : 1;
     switch (selector) {
     case kMirrorBinary: {
