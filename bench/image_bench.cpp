@@ -1,9 +1,11 @@
 /*
  * image_bench.cpp - the per-chunk and per-line work of image reading besides
- * the pipeline: mirroring of the four raw layouts in place, the two software
- * binarizers (as a scan picks them, and the plain ones), and colour lines
- * assembled from tagged segments (indexing and interleaving over a transfer
- * buffer set up as for a tagged scan).
+ * the pipeline: mirroring of the four raw layouts in place (mirror/: the
+ * routines MirrorLines picks, vector ones where usable; mirror_plain/: the
+ * plain ones on the same lines), the two software binarizers (as a scan
+ * picks them, and the plain ones), and colour lines assembled from tagged
+ * segments (indexing and interleaving over a transfer buffer set up as for
+ * a tagged scan).
  */
 #include "bench_support.h"
 
@@ -28,7 +30,7 @@ struct MirrorCase {
     uint32_t PixelBytes; /* bytes of pixel data moved per line */
 };
 
-void Mirror(benchmark::State &state, MirrorCase c)
+void Mirror(benchmark::State &state, MirrorCase c, bool plainOnly)
 {
     std::vector<uint8_t> lines = MakeBuffer(size_t{kChunkLines} * c.LineBytes);
     FillRandom(lines.data(), lines.size(), 3);
@@ -36,10 +38,12 @@ void Mirror(benchmark::State &state, MirrorCase c)
         for (uint32_t s = 0; s < 3 * kChunkLines; ++s)
             lines[size_t{s} * (c.LineBytes / 3)] = "RGB"[s % 3];
     }
+    UsePlainRoutinesOnly(plainOnly);
     for (auto _ : state) {
         MirrorLines(c.Selector, c.Bits, kFullWidth, c.LineBytes, kChunkLines, lines.data());
         benchmark::ClobberMemory();
     }
+    UsePlainRoutinesOnly(false);
     ReportDelivered(state, uint64_t{kChunkLines} * c.PixelBytes, c.LineBytes);
 }
 
@@ -147,7 +151,11 @@ void QueueImageBenchmarks()
     };
     for (const MirrorCase &c : kMirrorCases) {
         RequireMemcpyBaseline(c.LineBytes);
-        Queue([c] { benchmark::RegisterBenchmark(c.Name, Mirror, c); });
+        Queue([c] {
+            benchmark::RegisterBenchmark(c.Name, Mirror, c, false);
+            const std::string layout = std::string(c.Name).substr(std::string("mirror/").size());
+            benchmark::RegisterBenchmark(("mirror_plain/" + layout).c_str(), Mirror, c, true);
+        });
     }
     RequireMemcpyBaseline(binaryBytes);
     Queue([] {

@@ -3,8 +3,13 @@
  * units is reversed by swapping from both ends until they meet. A unit is a
  * byte of packed pixels, a sample, or a whole colour pixel, so the order
  * inside a unit is kept; packed bytes then have their bits reversed too.
+ * The routines here are the plain ones; where the processor has AVX2 each
+ * call picks the vector ones (mirror_avx2.cpp), which give the same bytes.
  */
 #include "mirror.h"
+#include "mirror_routines.h"
+
+#include "platform/vector_support.h"
 
 #include <array>
 #include <cstddef>
@@ -25,6 +30,20 @@ constexpr std::array<uint8_t, 256> MakeBitReversal()
     return table;
 }
 
+/* Reverses the units from lo up to hi (one past the last unit) by swapping
+ * from both ends until they meet. */
+template <uint32_t Unit> inline void SwapUnits(uint8_t *lo, uint8_t *hi)
+{
+    if (hi - lo < static_cast<ptrdiff_t>(2 * Unit))
+        return;
+    for (hi -= Unit; lo < hi; lo += Unit, hi -= Unit) {
+        uint8_t held[Unit];
+        std::memcpy(held, lo, Unit);
+        std::memcpy(lo, hi, Unit);
+        std::memcpy(hi, held, Unit);
+    }
+}
+
 /* Reverses the first count units of each of stretches stretches, stride
  * bytes apart from start on. */
 template <uint32_t Unit>
@@ -34,13 +53,7 @@ void ReverseStretches(uint8_t *start, uint32_t stride, uint32_t stretches, uint3
         return;
     for (uint32_t j = 0; j < stretches; ++j) {
         uint8_t *lo = start + static_cast<size_t>(j) * stride;
-        uint8_t *hi = lo + static_cast<size_t>(count - 1) * Unit;
-        for (; lo < hi; lo += Unit, hi -= Unit) {
-            uint8_t held[Unit];
-            std::memcpy(held, lo, Unit);
-            std::memcpy(lo, hi, Unit);
-            std::memcpy(hi, held, Unit);
-        }
+        SwapUnits<Unit>(lo, lo + static_cast<size_t>(count) * Unit);
     }
 }
 
@@ -58,43 +71,48 @@ template <bool PackedBits> inline uint64_t FlipWord(uint64_t x)
     return x;
 }
 
-/* ReverseStretches for single bytes, eight at a time from both ends: the
- * word at the front and the word at the back are each turned around and
- * trade places. What is left in the middle (under 16 bytes) is swapped byte
- * by byte. The result is that of swapping byte by byte throughout; with
+/* SwapUnits for single bytes, eight at a time from both ends: the word at
+ * the front and the word at the back are each turned around and trade
+ * places. What is left in the middle (under 16 bytes) is swapped byte by
+ * byte. The result is that of swapping byte by byte throughout; with
  * PackedBits every byte of the stretch, the middle one of an odd count
  * included, also has its bits reversed. (Two-byte units are left to
- * ReverseStretches, whose plain loop the compiler vectorizes.) */
+ * SwapUnits, whose plain loop the compiler vectorizes.) */
+template <bool PackedBits> inline void SwapWordwise(uint8_t *lo, uint8_t *hi)
+{
+    constexpr uint32_t Unit = 1;
+    while (hi - lo >= 16) {
+        uint64_t front, back;
+        std::memcpy(&front, lo, 8);
+        std::memcpy(&back, hi - 8, 8);
+        front = FlipWord<PackedBits>(front);
+        back = FlipWord<PackedBits>(back);
+        std::memcpy(lo, &back, 8);
+        std::memcpy(hi - 8, &front, 8);
+        lo += 8;
+        hi -= 8;
+    }
+    for (; hi - lo >= static_cast<ptrdiff_t>(2 * Unit); lo += Unit, hi -= Unit) {
+        uint8_t held[Unit];
+        std::memcpy(held, lo, Unit);
+        std::memcpy(lo, hi - Unit, Unit);
+        std::memcpy(hi - Unit, held, Unit);
+        if (PackedBits) {
+            *lo = BitReversal[*lo];
+            hi[-1] = BitReversal[hi[-1]];
+        }
+    }
+    if (PackedBits && hi - lo == 1)
+        *lo = BitReversal[*lo];
+}
+
+/* ReverseStretches for single bytes, by SwapWordwise. */
 template <bool PackedBits>
 void ReverseWordwise(uint8_t *start, uint32_t stride, uint32_t stretches, uint32_t count)
 {
-    constexpr uint32_t Unit = 1;
     for (uint32_t j = 0; j < stretches; ++j) {
         uint8_t *lo = start + static_cast<size_t>(j) * stride;
-        uint8_t *hi = lo + static_cast<size_t>(count) * Unit; /* one past the last unit */
-        while (hi - lo >= 16) {
-            uint64_t front, back;
-            std::memcpy(&front, lo, 8);
-            std::memcpy(&back, hi - 8, 8);
-            front = FlipWord<PackedBits>(front);
-            back = FlipWord<PackedBits>(back);
-            std::memcpy(lo, &back, 8);
-            std::memcpy(hi - 8, &front, 8);
-            lo += 8;
-            hi -= 8;
-        }
-        for (; hi - lo >= static_cast<ptrdiff_t>(2 * Unit); lo += Unit, hi -= Unit) {
-            uint8_t held[Unit];
-            std::memcpy(held, lo, Unit);
-            std::memcpy(lo, hi - Unit, Unit);
-            std::memcpy(hi - Unit, held, Unit);
-            if (PackedBits) {
-                *lo = BitReversal[*lo];
-                hi[-1] = BitReversal[hi[-1]];
-            }
-        }
-        if (PackedBits && hi - lo == 1)
-            *lo = BitReversal[*lo];
+        SwapWordwise<PackedBits>(lo, lo + count);
     }
 }
 
@@ -108,24 +126,56 @@ uint32_t Smaller(uint32_t a, uint32_t b)
 /* Built at compile time; constant-initialized, so ready before any call. */
 const std::array<uint8_t, 256> BitReversal = MakeBitReversal();
 
+const MirrorRoutineSet PlainMirrorRoutines = {
+    ReverseWordwise<true>, ReverseWordwise<false>, ReverseStretches<2>, ReverseStretches<3>, ReverseStretches<6>,
+};
+
+void ReversePackedBytesPlain(uint8_t *lo, uint8_t *hi)
+{
+    SwapWordwise<true>(lo, hi);
+}
+
+void ReverseUnits1Plain(uint8_t *lo, uint8_t *hi)
+{
+    SwapWordwise<false>(lo, hi);
+}
+
+void ReverseUnits2Plain(uint8_t *lo, uint8_t *hi)
+{
+    SwapUnits<2>(lo, hi);
+}
+
+void ReverseUnits3Plain(uint8_t *lo, uint8_t *hi)
+{
+    SwapUnits<3>(lo, hi);
+}
+
+void ReverseUnits6Plain(uint8_t *lo, uint8_t *hi)
+{
+    SwapUnits<6>(lo, hi);
+}
+
 void MirrorLines(int32_t selector, int32_t sampleBits, uint32_t pixels, uint32_t lineBytes,
                  uint32_t lines, uint8_t *first)
 {
+    /* One choice for the whole chunk: the AVX2 routines where they may run. */
+#if defined(SCANDRV_HAVE_AVX2)
+    const MirrorRoutineSet &routines = VectorRoutinesUsable() ? Avx2MirrorRoutines : PlainMirrorRoutines;
+#else
+    const MirrorRoutineSet &routines = PlainMirrorRoutines;
+#endif
     const uint32_t sampleBytes = sampleBits > 8 ? 2 : 1;
     switch (selector) {
     case kMirrorBinary: {
         /* The pixels inside each byte change order as well. Padding bits of a
          * last partial byte thus end up in front of the first pixel. */
         const uint32_t bytes = Smaller(pixels / 8 + (pixels % 8 != 0), lineBytes);
-        ReverseWordwise<true>(first, lineBytes, lines, bytes);
+        routines.PackedBits(first, lineBytes, lines, bytes);
         break;
     }
     case kMirrorSingle: {
         const uint32_t count = Smaller(pixels, lineBytes / sampleBytes);
-        if (sampleBytes == 2)
-            ReverseStretches<2>(first, lineBytes, lines, count);
-        else
-            ReverseWordwise<false>(first, lineBytes, lines, count);
+        (sampleBytes == 2 ? routines.Units2 : routines.Units1)(first, lineBytes, lines, count);
         break;
     }
     case kMirrorTagged: {
@@ -133,18 +183,12 @@ void MirrorLines(int32_t selector, int32_t sampleBits, uint32_t pixels, uint32_t
          * whole chunk; the tag in front of each stays where it is. */
         const uint32_t segment = lineBytes / 3;
         const uint32_t count = Smaller(pixels, segment >= 2 ? (segment - 2) / sampleBytes : 0);
-        if (sampleBytes == 2)
-            ReverseStretches<2>(first + 2, segment, lines * 3, count);
-        else
-            ReverseWordwise<false>(first + 2, segment, lines * 3, count);
+        (sampleBytes == 2 ? routines.Units2 : routines.Units1)(first + 2, segment, lines * 3, count);
         break;
     }
     case kMirrorWholePixel: {
         const uint32_t count = Smaller(pixels, lineBytes / (3 * sampleBytes));
-        if (sampleBytes == 2)
-            ReverseStretches<6>(first, lineBytes, lines, count);
-        else
-            ReverseStretches<3>(first, lineBytes, lines, count);
+        (sampleBytes == 2 ? routines.Units6 : routines.Units3)(first, lineBytes, lines, count);
         break;
     }
     default:

@@ -1,11 +1,14 @@
 /*
  * mirror_test.cpp - MirrorLines on each raw layout: worked lines, padding
- * and tags left in place, and stretches held inside their lines.
+ * and tags left in place, and stretches held inside their lines; the vector
+ * routines against the plain ones.
  */
 #include "image/mirror.h"
+#include "platform/vector_support.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -74,5 +77,69 @@ TEST(MirrorLines, StretchStaysInsideTheLine)
               (Bytes{'R', 0, 2, 1, 'G', 0, 4, 3, 'B', 0, 6, 5}));
     EXPECT_EQ(Mirror(0, 1, 40, 1, 1, {0x01}), (Bytes{0x80}));
 }
+
+/* The vector routines against the plain ones on random lines: every count
+ * up to past two of the largest blocks (so each block size finishes a
+ * middle, and plain code what is left), long lines, strides that are not a
+ * multiple of anything, unaligned starts. Bytes outside the stretches (line
+ * padding, tags, before and after the chunk) must keep their values. */
+struct VectorCase {
+    int32_t Selector;
+    int32_t Bits;
+    uint32_t Unit; /* bytes a count stands for */
+    const char *Name;
+};
+
+class MirrorVector : public ::testing::TestWithParam<VectorCase> {
+protected:
+    void TearDown() override { UsePlainRoutinesOnly(false); }
+};
+
+TEST_P(MirrorVector, MatchesPlainRoutines)
+{
+    if (!VectorRoutinesUsable())
+        GTEST_SKIP() << "no vector routines on this host";
+    const VectorCase c = GetParam();
+    std::vector<uint32_t> counts = {511, 512, 513, 1021, 5100};
+    for (uint32_t n = 0; n <= 300; ++n)
+        counts.push_back(n);
+    std::mt19937 random(static_cast<uint32_t>(c.Selector * 31 + c.Bits));
+    const uint32_t lines = 3;
+    for (uint32_t count : counts) {
+        for (uint32_t shift : {0u, 1u, 7u}) {
+            const uint32_t stretch = count * c.Unit, pad = 1 + (count + shift) % 5;
+            const bool tagged = c.Selector == kMirrorTagged;
+            const uint32_t lineBytes = tagged ? 3 * (2 + stretch) + pad : stretch + pad;
+            const uint32_t pixels = c.Selector == kMirrorBinary ? 8 * count - count % 8 : count;
+            Bytes original(shift + size_t{lines} * lineBytes + 16);
+            for (uint8_t &b : original)
+                b = static_cast<uint8_t>(random());
+            Bytes plain = original, vector = original;
+            UsePlainRoutinesOnly(true);
+            MirrorLines(c.Selector, c.Bits, pixels, lineBytes, lines, plain.data() + shift);
+            UsePlainRoutinesOnly(false);
+            MirrorLines(c.Selector, c.Bits, pixels, lineBytes, lines, vector.data() + shift);
+            SCOPED_TRACE(testing::Message() << "count " << count << ", start +" << shift);
+            ASSERT_EQ(vector, plain);
+            const uint32_t span = tagged ? lineBytes / 3 : lineBytes, skip = tagged ? 2 : 0;
+            for (size_t i = 0; i < original.size(); ++i) {
+                const size_t at = i - shift; /* wraps for bytes before the start */
+                const bool inside = i >= shift && at < size_t{span} * lines * (tagged ? 3 : 1) &&
+                                    at % span >= skip && at % span < skip + stretch;
+                if (!inside) {
+                    ASSERT_EQ(vector[i], original[i]) << "byte " << i << " outside the stretches";
+                }
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, MirrorVector,
+    ::testing::Values(VectorCase{kMirrorBinary, 1, 1, "binary"}, VectorCase{kMirrorSingle, 8, 1, "single8"},
+                      VectorCase{kMirrorSingle, 16, 2, "single16"}, VectorCase{kMirrorTagged, 8, 1, "tagged8"},
+                      VectorCase{kMirrorTagged, 12, 2, "tagged12"}, VectorCase{kMirrorWholePixel, 8, 3, "whole8"},
+                      VectorCase{kMirrorWholePixel, 16, 6, "whole16"}),
+    [](const ::testing::TestParamInfo<VectorCase> &param) { return std::string(param.param.Name); });
 
 } // namespace
