@@ -1,17 +1,15 @@
 /*
  * gamma_test.cpp - the gamma step as the scanner sees it: the tables that
  * arrive for the identity and for caller tables of every size under each
- * gain, the pieces they go out in, and failing SENDs and allocations.
+ * gain, and the pieces they go out in (failing SENDs and allocations are in
+ * the failure loops).
  */
 #include "scan/gamma.h"
 
+#include "driver_fixture.h"
 #include "entry/settings.h"
-#include "fake_adapter.h"
-#include "platform/platform.h"
 #include "scan/calibration.h"
 #include "scan/scan_state.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
@@ -20,25 +18,17 @@ namespace {
 
 typedef std::vector<uint16_t> Table;
 
-class GammaTest : public ::testing::Test {
+class GammaTest : public DriverTest {
 protected:
     void SetUp() override
     {
-        fake::Reset();
-        ScanState = {};
+        DriverTest::SetUp();
         ScanState.TableLength = 65536;
         ScanState.WideEntries = 1;
         ScanState.BitsPerPixel = 8;
-        Settings = DriverSettings{0, 0, {0, 0, 0}, 0};
         for (uint16_t &factor : CalibrationState.ChannelFactor)
             factor = 256;
         block = {};
-        live = LiveAllocations();
-    }
-    void TearDown() override
-    {
-        StopFailingAllocations();
-        EXPECT_EQ(LiveAllocations(), live);
     }
 
     template <typename Entry> void UseCallerTable(std::vector<Entry> &table, uint16_t scale)
@@ -69,7 +59,6 @@ protected:
     uint32_t Result() const { return block.dwResult; }
 
     ScanAttributeBlock block;
-    int live = 0;
 };
 
 TEST_F(GammaTest, DefaultGainStretchesTheIdentityBy120Percent)
@@ -246,37 +235,6 @@ TEST_F(GammaTest, ColourGoesInSixPiecesOneChannelInTwo)
             EXPECT_EQ(sent[k].DataOut.size(), 65536u);
         }
     }
-}
-
-TEST_F(GammaTest, FailedPieceEndsTheStep)
-{
-    fake::Queue(BUSLNK_GOOD);
-    fake::Queue(BUSLNK_FAILURE);
-    EXPECT_FALSE(SendGammaTables(&block));
-    EXPECT_EQ(Result(), 0xFC14u); /* -1004, high half 0 */
-    EXPECT_EQ(fake::Commands().size(), 2u);
-}
-
-TEST_F(GammaTest, EitherAllocationFailingGivesNoMemoryAndLeaksNothing)
-{
-    ScanState.IsColor = 1;
-    int n = 1;
-    for (;; ++n) {
-        fake::Reset();
-        block.dwResult = 0;
-        FailAllocationAfter(n - 1, false);
-        bool ok = SendGammaTables(&block);
-        int injected = StopFailingAllocations();
-        EXPECT_EQ(LiveAllocations(), live) << "n=" << n;
-        if (injected == 0) {
-            EXPECT_TRUE(ok);
-            break;
-        }
-        EXPECT_FALSE(ok) << "n=" << n;
-        EXPECT_EQ(Result(), 0xFC11u) << "n=" << n; /* -1007, high half 0 */
-        EXPECT_TRUE(fake::Commands().empty()) << "n=" << n;
-    }
-    EXPECT_EQ(n, 3); /* the download buffer and the stretch's copy */
 }
 
 } // namespace
