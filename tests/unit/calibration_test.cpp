@@ -261,41 +261,36 @@ TEST_F(Calibration, SecondAlternativeSourceSwapsTheLampBitAndSourceCode)
     ASSERT_EQ(Calibrate(), 1u);
     std::vector<RecordedCommand> lamps = Sends(0x81, 1);
     ASSERT_EQ(lamps.size(), 3u);
-    EXPECT_EQ(lamps[0].DataOut[0], 0x81);
-    EXPECT_EQ(lamps[1].DataOut[0], 0x05);
-    EXPECT_EQ(lamps[2].DataOut[0], 0x85);
+    EXPECT_EQ(fake::Hex({lamps[0].DataOut[0], lamps[1].DataOut[0], lamps[2].DataOut[0]}), "81 05 85");
     EXPECT_EQ(fake::Commands()[1].DataOut[39], 0x32);
 }
 
-TEST_F(Calibration, ColourCalibratesThreeChannels)
-{
-    ScanState.IsColor = 1;
-    block.wImageType = 14;
-    ASSERT_EQ(Calibrate(), 1u);
-    std::vector<RecordedCommand> tables = Sends(0x01);
-    ASSERT_EQ(tables.size(), 2u);
-    EXPECT_EQ(tables[0].Cdb[5], 0x63);
-    EXPECT_EQ(tables[0].DataOut, ExpectedTable(3, true));
-    EXPECT_EQ(tables[1].Cdb[5], 0x61);
-    EXPECT_EQ(tables[1].DataOut, ExpectedTable(3, false));
-}
-
-TEST_F(Calibration, ChannelFactorsComeFromSettingsThenDeviceThenUnity)
+/* Three channels in both tables; the channel factors come from the
+ * settings, then the page (green 0x0200 here), then unity. */
+TEST_F(Calibration, ColourCalibratesThreeChannelsWithTheirFactors)
 {
     Settings.Factor[0] = 300;
-    DeviceParameters.Bytes[32] = 0x02; /* green 0x0200 */
+    DeviceParameters.Bytes[32] = 0x02;
     ScanState.IsColor = 1;
+    block.wImageType = 14;
     ASSERT_EQ(Calibrate(), 1u);
     EXPECT_EQ(Settings.Factor[0], 300);
     EXPECT_EQ(Settings.Factor[1], 512);
     EXPECT_EQ(Settings.Factor[2], 256);
-    EXPECT_EQ(CalibrationState.ChannelFactor[1], 512);
     std::vector<RecordedCommand> tables = Sends(0x01);
     ASSERT_EQ(tables.size(), 2u);
-    std::vector<uint8_t> gains = tables[1].DataOut;
-    std::vector<uint8_t> green(gains.begin() + 2 * kPixels, gains.begin() + 4 * kPixels);
-    std::vector<uint8_t> expectedGreen = ExpectedTable(3, false, 512);
-    EXPECT_EQ(green, std::vector<uint8_t>(expectedGreen.begin() + 2 * kPixels, expectedGreen.begin() + 4 * kPixels));
+    EXPECT_EQ(tables[0].Cdb[5], 0x63);
+    EXPECT_EQ(tables[1].Cdb[5], 0x61);
+    for (uint32_t c = 0; c < 3; ++c) {
+        const uint32_t factor = c == 0 ? 300 : c == 1 ? 512 : 256;
+        const size_t from = 2 * kPixels * c, to = 2 * kPixels * (c + 1);
+        for (int k = 0; k < 2; ++k) {
+            const std::vector<uint8_t> expected = ExpectedTable(3, k == 0, factor);
+            EXPECT_EQ(std::vector<uint8_t>(tables[k].DataOut.begin() + from, tables[k].DataOut.begin() + to),
+                      std::vector<uint8_t>(expected.begin() + from, expected.begin() + to))
+                << (k ? "gains" : "offsets") << ", channel " << c;
+        }
+    }
 }
 
 TEST_F(Calibration, WhiteStripPositionIsNeverPositive)

@@ -65,52 +65,47 @@ TEST_F(GammaTest, DefaultGainStretchesTheIdentityBy120Percent)
 {
     Table t = Send().at(0);
     EXPECT_EQ(t[0], 0);
-    EXPECT_EQ(t[1000], 1200);
     EXPECT_EQ(t[54612], 65534);
     for (uint32_t i = 54613; i < 65536; ++i)
         ASSERT_EQ(t[i], 65535) << i;
-}
-
-TEST_F(GammaTest, SourceAndImageSettingChooseTheGain)
-{
-    ScanState.SourceBit2 = 4;
-    EXPECT_EQ(Send().at(0)[1000], 1150);
-    Settings.Image = 7;
-    Table t = Send().at(0);
+    Settings.Image = 7; /* no gain at all */
+    t = Send().at(0);
     for (uint32_t i = 0; i < 65536; ++i)
         ASSERT_EQ(t[i], i);
 }
 
-TEST_F(GammaTest, AdjustStretchesOnlyItsOwnChannel)
+/* Entry 1000 of each channel: the gain the source chooses, the channel's
+ * own adjustment (one channel takes green's), and the channel factors only
+ * when applied in gamma. */
+TEST_F(GammaTest, SourceAdjustAndFactorsChooseEachChannelsGain)
 {
-    ScanState.IsColor = 1;
-    block.lAdjust[0] = 20;
-    block.lAdjust[1] = -20;
-    std::vector<Table> rgb = Send();
-    ASSERT_EQ(rgb.size(), 3u);
-    EXPECT_EQ(rgb[0][1000], 1440);
-    EXPECT_EQ(rgb[1][1000], 1200);
-    EXPECT_EQ(rgb[2][1000], 1200);
-
-    /* One channel takes green's adjustment. */
-    ScanState.IsColor = 0;
-    block.lAdjust[1] = 20;
-    block.lAdjust[0] = 0;
-    EXPECT_EQ(Send().at(0)[1000], 1440);
-    block.lAdjust[0] = 20;
-    block.lAdjust[1] = 0;
-    EXPECT_EQ(Send().at(0)[1000], 1200);
-}
-
-TEST_F(GammaTest, ChannelFactorsCountOnlyWhenAppliedInGamma)
-{
-    ScanState.IsColor = 1;
-    CalibrationState.ChannelFactor[1] = 128;
-    EXPECT_EQ(Send().at(1)[1000], 1200);
-    Settings.bfApplyInGamma = 1;
-    std::vector<Table> rgb = Send();
-    EXPECT_EQ(rgb[0][1000], 1200);
-    EXPECT_EQ(rgb[1][1000], 600);
+    const struct {
+        uint32_t Color, SourceBit2, InGamma;
+        int32_t Adjust[3];
+        uint16_t GreenFactor;
+        uint16_t Entry1000[3];
+    } rows[] = {
+        {0, 0, 0, {0, 0, 0}, 256, {1200}},
+        {0, 4, 0, {0, 0, 0}, 256, {1150}},
+        {1, 0, 0, {20, -20, 0}, 256, {1440, 1200, 1200}},
+        {0, 0, 0, {0, 20, 0}, 256, {1440}},
+        {0, 0, 0, {20, 0, 0}, 256, {1200}},
+        {1, 0, 0, {0, 0, 0}, 128, {1200, 1200, 1200}},
+        {1, 0, 1, {0, 0, 0}, 128, {1200, 600, 1200}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        ScanState.IsColor = row.Color;
+        ScanState.SourceBit2 = row.SourceBit2;
+        Settings.bfApplyInGamma = row.InGamma;
+        CalibrationState.ChannelFactor[1] = row.GreenFactor;
+        for (int c = 0; c < 3; ++c)
+            block.lAdjust[c] = row.Adjust[c];
+        std::vector<Table> tables = Send();
+        ASSERT_EQ(tables.size(), row.Color ? 3u : 1u);
+        for (size_t c = 0; c < tables.size(); ++c)
+            EXPECT_EQ(tables[c][1000], row.Entry1000[c]) << "channel " << c;
+    }
 }
 
 TEST_F(GammaTest, LargeAdjustOrFactorCapsInsteadOfWrapping)
