@@ -97,8 +97,8 @@ TEST_F(GetImage, DirectTransferDeliversTheScannersLinesUnchangedInCallsOfAnySize
         block.wImageType = c.type;
         Forget();
         ASSERT_EQ(Start(), 1u);
-        EXPECT_EQ(block.wWidth, 250);
-        EXPECT_EQ(block.wLength, 50);
+        EXPECT_EQ(uint16_t{block.wWidth}, 250);
+        EXPECT_EQ(uint16_t{block.wLength}, 50);
         EXPECT_EQ(ReadAll(c.sizes), Expected());
         if (c.sizes.size() == 1) {
             EXPECT_EQ(ImageReads(), 1u) << "one READ straight into the caller's buffer";
@@ -205,7 +205,7 @@ TEST_F(GetImage, BitsMadeByTheDriverOrPassedOnFromTheScanner)
     scanner.Sample = [](uint32_t x, uint32_t y, uint32_t) { return uint16_t((x * 5 + y * 11) & 0xFF); };
     Forget();
     ASSERT_EQ(Start(), 1u);
-    ASSERT_EQ(block.wWidth, (250 + 7) / 8);
+    ASSERT_EQ(uint16_t{block.wWidth}, (250 + 7) / 8);
     expected.clear();
     for (uint32_t y = 0; y < 50; ++y) {
         std::vector<uint8_t> line(32, 0);

@@ -52,8 +52,8 @@ TEST_F(StartScan, GreySequenceWithCalibrationSkipped)
     EXPECT_EQ(fake::Trace(fake::CommandsWithoutSense()), expected);
     EXPECT_EQ(ScanState.ScanActive, 1u);
     EXPECT_EQ(ScanState.EndOfData, 0u);
-    EXPECT_EQ(block.wWidth, 300);
-    EXPECT_EQ(block.wLength, 60);
+    EXPECT_EQ(uint16_t{block.wWidth}, 300);
+    EXPECT_EQ(uint16_t{block.wLength}, 60);
     EXPECT_EQ(ScanState.ScanResolutionX, 500u);
 }
 
@@ -144,7 +144,7 @@ TEST_F(StartScan, BinaryDecision)
         EXPECT_EQ(ScanState.IsLineArt, c.lineArt);
         EXPECT_EQ(ScanState.SoftwareBinarize, c.software);
     }
-    EXPECT_EQ(block.wWidth, (500 + 7) / 8);
+    EXPECT_EQ(uint16_t{block.wWidth}, (500 + 7) / 8);
 }
 
 TEST_F(StartScan, ColourOnAScannerWithoutColour)
