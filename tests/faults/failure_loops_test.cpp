@@ -154,7 +154,7 @@ protected:
                 const bool early = ScanState.EndOfData != 0;
                 ImageDataBlock read = Read(7);
                 if (read.dwResult != kOk) {
-                    run.ImageErrors.push_back(read.dwResult);
+                    run.ImageErrors.push_back(uint32_t{read.dwResult});
                     if (!retry)
                         break;
                     continue;
