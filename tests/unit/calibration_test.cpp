@@ -351,19 +351,6 @@ TEST_F(Calibration, FirstAlternativeSourceCalibratesOncePerKind)
     EXPECT_TRUE(calibrated()) << "device state other than 1: no skip";
 }
 
-TEST_F(Calibration, FailedOffsetTableSkipsTheGainTable)
-{
-    size_t sends = 0;
-    fake::SetResponder([&](const RecordedCommand &c) {
-        FakeReply reply = Answer(c);
-        if (c.Opcode() == 0x2A && c.Cdb[2] == 0x01 && sends++ == 0)
-            reply.Status = BUSLNK_FAILURE;
-        return reply;
-    });
-    EXPECT_EQ(Calibrate(), 1u);
-    EXPECT_EQ(Sends(0x01).size(), 1u);
-}
-
 /* A line shorter than the pixels of 16-bit samples, or a dark pass with
  * longer lines than the white pass (both are walked with one length, the
  * white buffer holds lines of the white pass only), is refused before any
