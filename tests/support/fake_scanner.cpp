@@ -65,8 +65,6 @@ uint32_t FakeScanner::Pixels() const
 
 uint32_t FakeScanner::Lines() const
 {
-    if (LinesOverride >= 0)
-        return static_cast<uint32_t>(LinesOverride);
     if (Window.size() < 69)
         return 0;
     uint32_t base = (uint32_t(Page[11]) << 8) | Page[12];

@@ -30,9 +30,6 @@ struct FakeScanner {
 
     /* Sample of pixel x of image line y, channel c (0 for one channel). */
     std::function<uint16_t(uint32_t x, uint32_t y, uint32_t c)> Sample;
-    /* Raw image lines the scanner delivers; by default what the window's
-     * length gives. */
-    int32_t LinesOverride = -1;
     /* Tagged colour (line format 3): the n-th green segment comes this many
      * segments' lines after the n-th red, blue twice as many. */
     uint32_t SegmentGap = 0;

@@ -1,7 +1,8 @@
 /*
  * defaults_test.cpp - vDefaultAttribute: the defaults of the worked page,
- * the page variant each source reads, and the failures (a page that cannot
- * be read, a page with base resolution 0) that leave the block alone.
+ * the sizes at other base resolutions, the page variant each source reads
+ * and the image type the page's colour bit gives. Its failures are in the
+ * failure loops.
  */
 #include "device_control_fixture.h"
 
@@ -9,25 +10,23 @@ using namespace control_test;
 
 namespace {
 
-class DefaultsTest : public DeviceControlTest {
-protected:
-    static ScanAttributeBlock PoisonedBlock(uint16_t scanSource)
-    {
-        ScanAttributeBlock block;
-        std::memset(&block, 0xA5, sizeof block);
-        block.wScanSource = scanSource;
-        return block;
-    }
-};
+using DefaultsTest = DeviceControlTest;
+
+ScanAttributeBlock Defaults(const std::vector<uint8_t> &page, uint16_t scanSource = SD_SOURCE_FLATBED)
+{
+    fake::Reset();
+    fake::Queue(BUSLNK_GOOD, page);
+    ScanAttributeBlock block = Poisoned<ScanAttributeBlock>();
+    block.wScanSource = scanSource;
+    vDefaultAttribute(&block);
+    return block;
+}
 
 TEST_F(DefaultsTest, FillsEveryFieldFromTheWorkedPage)
 {
-    std::vector<uint8_t> page = ParameterPage(0x13EC, 0x1B58, 0x0258); /* 5100, 7000, 600 dpi */
+    std::vector<uint8_t> page = ParameterPage(5100, 7000, 600);
     page[0] = 0x80;
-    fake::Queue(BUSLNK_GOOD, page);
-
-    ScanAttributeBlock block = PoisonedBlock(SD_SOURCE_FLATBED);
-    vDefaultAttribute(&block);
+    ScanAttributeBlock block = Defaults(page);
 
     EXPECT_EQ(Value(block.dwResult), 1u);
     EXPECT_EQ(SentCdbs(), std::vector<std::string>{ParameterReadCdb(0, 0)});
@@ -66,22 +65,17 @@ TEST_F(DefaultsTest, FillsEveryFieldFromTheWorkedPage)
 
 TEST_F(DefaultsTest, SizesFollowTheBaseResolution)
 {
-    struct Row {
-        uint16_t Width, Length, Base;
-        uint16_t WidthMils, LengthMils;
-    };
-    const Row rows[] = {
+    const struct {
+        uint16_t Width, Length, Base, WidthMils, LengthMils;
+    } rows[] = {
         {10200, 14000, 1200, 8500, 11666},
         {2550, 3508, 300, 8500, 11693},
         {65535, 65535, 1000, 65535, 65535}, /* the largest page there is */
         {100, 100, 3, 33333, 33333},
     };
-    for (const Row &row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.Base);
-        fake::Reset();
-        fake::Queue(BUSLNK_GOOD, ParameterPage(row.Width, row.Length, row.Base));
-        ScanAttributeBlock block = PoisonedBlock(SD_SOURCE_FLATBED);
-        vDefaultAttribute(&block);
+        ScanAttributeBlock block = Defaults(ParameterPage(row.Width, row.Length, row.Base));
         EXPECT_EQ(Value(block.dwResult), 1u);
         EXPECT_EQ(Value(block.wWidth), row.WidthMils);
         EXPECT_EQ(Value(block.wLength), row.LengthMils);
@@ -91,63 +85,26 @@ TEST_F(DefaultsTest, SizesFollowTheBaseResolution)
     }
 }
 
-TEST_F(DefaultsTest, ScanSourceChoosesThePageAndComesBackAsFlatbed)
+/* The source chooses the page and comes back as flatbed; page byte 0 bit 7
+ * alone gives colour. */
+TEST_F(DefaultsTest, SourceChoosesThePageAndTheColourBitTheImageType)
 {
-    struct Row {
+    const struct {
         uint16_t Source;
-        uint8_t Variant;
-    };
-    const Row rows[] = {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {6, 2}, {7, 2}, {8, 0}};
-    for (const Row &row : rows) {
+        uint8_t Variant, PageByte0;
+        uint16_t ImageType;
+    } rows[] = {{0, 0, 0x80, 14}, {1, 0, 0xFF, 14}, {2, 1, 0x7F, 1}, {3, 1, 0x00, 1},
+                {4, 2, 0x80, 14}, {6, 2, 0x00, 1},  {7, 2, 0x80, 14}, {8, 0, 0x00, 1}};
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.Source);
-        fake::Reset();
-        fake::Queue(BUSLNK_GOOD, ParameterPage());
-        ScanAttributeBlock block = PoisonedBlock(row.Source);
-        vDefaultAttribute(&block);
+        std::vector<uint8_t> page = ParameterPage();
+        page[0] = row.PageByte0;
+        ScanAttributeBlock block = Defaults(page, row.Source);
         EXPECT_EQ(Value(block.dwResult), 1u);
         EXPECT_EQ(SentCdbs(), std::vector<std::string>{ParameterReadCdb(0, row.Variant)});
         EXPECT_EQ(Value(block.wScanSource), 1);
+        EXPECT_EQ(Value(block.wImageType), row.ImageType);
     }
-}
-
-TEST_F(DefaultsTest, ImageTypeFollowsTheColourDefaultBit)
-{
-    for (uint8_t byte0 : {0x80, 0xFF, 0x7F, 0x00}) {
-        SCOPED_TRACE(static_cast<int>(byte0));
-        fake::Reset();
-        std::vector<uint8_t> page = ParameterPage();
-        page[0] = byte0;
-        fake::Queue(BUSLNK_GOOD, page);
-        ScanAttributeBlock block = PoisonedBlock(SD_SOURCE_FLATBED);
-        vDefaultAttribute(&block);
-        EXPECT_EQ(Value(block.wImageType), (byte0 & 0x80) ? 14 : 1);
-    }
-}
-
-TEST_F(DefaultsTest, FailedPageReadWritesOnlyTheResult)
-{
-    fake::Queue(fake::CheckCondition(0x40, 0x03)); /* -200 */
-    ScanAttributeBlock before = PoisonedBlock(SD_SOURCE_ALT2);
-    ScanAttributeBlock block = before;
-    vDefaultAttribute(&block);
-
-    EXPECT_EQ(Value(block.dwResult), 0x0000FF38u);
-    ExpectOnlyResultWritten(before, block);
-}
-
-/* A page with base resolution 0 has no sizes in 1/1000 inch: the call is
- * refused with a command-layer code (high half 0) before any field is
- * written, instead of dividing by 0. */
-TEST_F(DefaultsTest, PageWithBaseResolutionZeroIsRefused)
-{
-    fake::Queue(BUSLNK_GOOD, ParameterPage(5100, 7000, 0));
-    ScanAttributeBlock before = PoisonedBlock(SD_SOURCE_FLATBED);
-    ScanAttributeBlock block = before;
-    vDefaultAttribute(&block);
-
-    EXPECT_EQ(Value(block.dwResult), 0x0000FD3Eu); /* -706 */
-    ExpectOnlyResultWritten(before, block);
-    EXPECT_EQ(SentCdbs(), std::vector<std::string>{ParameterReadCdb(0, 0)});
 }
 
 } // namespace

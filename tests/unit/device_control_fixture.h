@@ -1,65 +1,22 @@
 /*
- * device_control_fixture.h - what the device control tests share: a fixture
- * that puts the driver's process-wide state back to its load values around
- * every test, builders for the INQUIRY data and the two device pages, the
- * CDBs the exports are expected to send, and a byte-wise view of a block for
- * checking that a failure left it alone.
+ * device_control_fixture.h - what the device control tests share: builders
+ * for the INQUIRY data and the two device pages, and the CDBs the exports
+ * are expected to send.
  */
 #ifndef SCANDRV_DEVICE_CONTROL_FIXTURE_H
 #define SCANDRV_DEVICE_CONTROL_FIXTURE_H
 
 #include "api/device_control.h"
-#include "fake_adapter.h"
-#include "platform/platform.h"
+#include "driver_fixture.h"
 #include "scan/scan_state.h"
-#include "scsi/executor.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace control_test {
 
-inline void NoSleep(uint32_t) {}
+using DeviceControlTest = DriverTest;
 
-/* The clock the lamp tests move by hand. */
-inline uint32_t Now = 0;
-inline uint32_t FakeClock() { return Now; }
-
-class DeviceControlTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetDriver(); }
-    void TearDown() override
-    {
-        ResetDriver();
-        SetSleepHook(nullptr);
-        SetClockHook(nullptr);
-    }
-
-    static void ResetDriver()
-    {
-        fake::Reset();
-        ResetLastSense();
-        ModelCode = 0;
-        LensCount = 1;
-        SelectedLens = 0;
-        LampTimerMinutes = 15;
-        LampTimerFlag = 0;
-        std::memset(LampStatus.Bytes, 0, sizeof LampStatus.Bytes);
-        ScanState.ScanActive = 0;
-        SensorCount = 0;
-        LampClockTick = 0;
-        LampClockMinutes = kLampClockUnset;
-        Now = 0;
-        /* A busy reply must never cost a test real seconds. */
-        SetSleepHook(NoSleep);
-        SetClockHook(FakeClock);
-    }
-};
-
-/* The CDBs of the commands the device control exports send. */
 inline const std::string kInquiryCdb = "12 00 00 00 25 00";
 inline const std::string kLampReadCdb = "28 00 81 00 00 00 00 00 09 00";
 inline const std::string kLampSendCdb = "2A 00 81 00 00 00 00 00 09 00";
@@ -90,7 +47,6 @@ inline std::vector<uint8_t> InquiryData(const char *revision = "1.23", uint8_t m
     data[0] = 6;
     data[2] = 2;
     data[3] = 2;
-    std::memcpy(&data[8], "MAKER   FLATBED COLOUR  ", 24);
     std::memcpy(&data[32], revision, 4);
     data[36] = model;
     return data;
@@ -128,20 +84,6 @@ inline std::vector<uint8_t> StatusPage(uint8_t control = 0, uint8_t reporting = 
 template <class T> T Value(T field)
 {
     return field;
-}
-
-template <class Block> std::vector<uint8_t> BytesOf(const Block &block)
-{
-    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(&block);
-    return std::vector<uint8_t>(bytes, bytes + sizeof(Block));
-}
-
-/* Every byte of the block but dwResult is as it was before the call. */
-template <class Block> void ExpectOnlyResultWritten(const Block &before, const Block &after)
-{
-    Block expected = before;
-    expected.dwResult = after.dwResult;
-    EXPECT_EQ(fake::Hex(BytesOf(expected)), fake::Hex(BytesOf(after)));
 }
 
 } // namespace control_test

@@ -1,17 +1,15 @@
 /*
  * gamma_test.cpp - the gamma step as the scanner sees it: the tables that
  * arrive for the identity and for caller tables of every size under each
- * gain, the pieces they go out in, and failing SENDs and allocations.
+ * gain, and the pieces they go out in (failing SENDs and allocations are in
+ * the failure loops).
  */
 #include "scan/gamma.h"
 
+#include "driver_fixture.h"
 #include "entry/settings.h"
-#include "fake_adapter.h"
-#include "platform/platform.h"
 #include "scan/calibration.h"
 #include "scan/scan_state.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
@@ -20,25 +18,17 @@ namespace {
 
 typedef std::vector<uint16_t> Table;
 
-class GammaTest : public ::testing::Test {
+class GammaTest : public DriverTest {
 protected:
     void SetUp() override
     {
-        fake::Reset();
-        ScanState = {};
+        DriverTest::SetUp();
         ScanState.TableLength = 65536;
         ScanState.WideEntries = 1;
         ScanState.BitsPerPixel = 8;
-        Settings = DriverSettings{0, 0, {0, 0, 0}, 0};
         for (uint16_t &factor : CalibrationState.ChannelFactor)
             factor = 256;
         block = {};
-        live = LiveAllocations();
-    }
-    void TearDown() override
-    {
-        StopFailingAllocations();
-        EXPECT_EQ(LiveAllocations(), live);
     }
 
     template <typename Entry> void UseCallerTable(std::vector<Entry> &table, uint16_t scale)
@@ -69,59 +59,53 @@ protected:
     uint32_t Result() const { return block.dwResult; }
 
     ScanAttributeBlock block;
-    int live = 0;
 };
 
 TEST_F(GammaTest, DefaultGainStretchesTheIdentityBy120Percent)
 {
     Table t = Send().at(0);
     EXPECT_EQ(t[0], 0);
-    EXPECT_EQ(t[1000], 1200);
     EXPECT_EQ(t[54612], 65534);
     for (uint32_t i = 54613; i < 65536; ++i)
         ASSERT_EQ(t[i], 65535) << i;
-}
-
-TEST_F(GammaTest, SourceAndImageSettingChooseTheGain)
-{
-    ScanState.SourceBit2 = 4;
-    EXPECT_EQ(Send().at(0)[1000], 1150);
-    Settings.Image = 7;
-    Table t = Send().at(0);
+    Settings.Image = 7; /* no gain at all */
+    t = Send().at(0);
     for (uint32_t i = 0; i < 65536; ++i)
         ASSERT_EQ(t[i], i);
 }
 
-TEST_F(GammaTest, AdjustStretchesOnlyItsOwnChannel)
+/* Entry 1000 of each channel: the gain the source chooses, the channel's
+ * own adjustment (one channel takes green's), and the channel factors only
+ * when applied in gamma. */
+TEST_F(GammaTest, SourceAdjustAndFactorsChooseEachChannelsGain)
 {
-    ScanState.IsColor = 1;
-    block.lAdjust[0] = 20;
-    block.lAdjust[1] = -20;
-    std::vector<Table> rgb = Send();
-    ASSERT_EQ(rgb.size(), 3u);
-    EXPECT_EQ(rgb[0][1000], 1440);
-    EXPECT_EQ(rgb[1][1000], 1200);
-    EXPECT_EQ(rgb[2][1000], 1200);
-
-    /* One channel takes green's adjustment. */
-    ScanState.IsColor = 0;
-    block.lAdjust[1] = 20;
-    block.lAdjust[0] = 0;
-    EXPECT_EQ(Send().at(0)[1000], 1440);
-    block.lAdjust[0] = 20;
-    block.lAdjust[1] = 0;
-    EXPECT_EQ(Send().at(0)[1000], 1200);
-}
-
-TEST_F(GammaTest, ChannelFactorsCountOnlyWhenAppliedInGamma)
-{
-    ScanState.IsColor = 1;
-    CalibrationState.ChannelFactor[1] = 128;
-    EXPECT_EQ(Send().at(1)[1000], 1200);
-    Settings.bfApplyInGamma = 1;
-    std::vector<Table> rgb = Send();
-    EXPECT_EQ(rgb[0][1000], 1200);
-    EXPECT_EQ(rgb[1][1000], 600);
+    const struct {
+        uint32_t Color, SourceBit2, InGamma;
+        int32_t Adjust[3];
+        uint16_t GreenFactor;
+        uint16_t Entry1000[3];
+    } rows[] = {
+        {0, 0, 0, {0, 0, 0}, 256, {1200}},
+        {0, 4, 0, {0, 0, 0}, 256, {1150}},
+        {1, 0, 0, {20, -20, 0}, 256, {1440, 1200, 1200}},
+        {0, 0, 0, {0, 20, 0}, 256, {1440}},
+        {0, 0, 0, {20, 0, 0}, 256, {1200}},
+        {1, 0, 0, {0, 0, 0}, 128, {1200, 1200, 1200}},
+        {1, 0, 1, {0, 0, 0}, 128, {1200, 600, 1200}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        ScanState.IsColor = row.Color;
+        ScanState.SourceBit2 = row.SourceBit2;
+        Settings.bfApplyInGamma = row.InGamma;
+        CalibrationState.ChannelFactor[1] = row.GreenFactor;
+        for (int c = 0; c < 3; ++c)
+            block.lAdjust[c] = row.Adjust[c];
+        std::vector<Table> tables = Send();
+        ASSERT_EQ(tables.size(), row.Color ? 3u : 1u);
+        for (size_t c = 0; c < tables.size(); ++c)
+            EXPECT_EQ(tables[c][1000], row.Entry1000[c]) << "channel " << c;
+    }
 }
 
 TEST_F(GammaTest, LargeAdjustOrFactorCapsInsteadOfWrapping)
@@ -246,37 +230,6 @@ TEST_F(GammaTest, ColourGoesInSixPiecesOneChannelInTwo)
             EXPECT_EQ(sent[k].DataOut.size(), 65536u);
         }
     }
-}
-
-TEST_F(GammaTest, FailedPieceEndsTheStep)
-{
-    fake::Queue(BUSLNK_GOOD);
-    fake::Queue(BUSLNK_FAILURE);
-    EXPECT_FALSE(SendGammaTables(&block));
-    EXPECT_EQ(Result(), 0xFC14u); /* -1004, high half 0 */
-    EXPECT_EQ(fake::Commands().size(), 2u);
-}
-
-TEST_F(GammaTest, EitherAllocationFailingGivesNoMemoryAndLeaksNothing)
-{
-    ScanState.IsColor = 1;
-    int n = 1;
-    for (;; ++n) {
-        fake::Reset();
-        block.dwResult = 0;
-        FailAllocationAfter(n - 1, false);
-        bool ok = SendGammaTables(&block);
-        int injected = StopFailingAllocations();
-        EXPECT_EQ(LiveAllocations(), live) << "n=" << n;
-        if (injected == 0) {
-            EXPECT_TRUE(ok);
-            break;
-        }
-        EXPECT_FALSE(ok) << "n=" << n;
-        EXPECT_EQ(Result(), 0xFC11u) << "n=" << n; /* -1007, high half 0 */
-        EXPECT_TRUE(fake::Commands().empty()) << "n=" << n;
-    }
-    EXPECT_EQ(n, 3); /* the download buffer and the stretch's copy */
 }
 
 } // namespace

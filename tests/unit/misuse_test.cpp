@@ -5,72 +5,16 @@
  * the scan either going on or cleanly ended, and nothing left allocated.
  */
 #include "driver_fixture.h"
-#include "entry/settings.h"
-#include "fake_scanner.h"
 #include "platform/platform.h"
-#include "scan/calibration.h"
 #include "scan/scan_state.h"
 #include "scsi/commands.h"
 
+#include <algorithm>
+
 namespace {
 
-class Misuse : public DriverTest {
+class Misuse : public ScanTest {
 protected:
-    void SetUp() override
-    {
-        DriverTest::SetUp();
-        Reload();
-        scanner.Lamp[0] = 0x21;
-        scanner.Install();
-        block = {};
-        block.wImageType = 1;
-        block.wScanSource = 1;
-        block.wBitsPerPixel = 8;
-        block.wHalftoneMode = 1;
-        block.wResolution = 250;
-        block.wRight = 999;
-        block.wBottom = 199; /* 250 x 50 */
-        block.wFlags = SD_FLAG_DEFAULT;
-    }
-    void TearDown() override
-    {
-        ParamBlock abort = {};
-        vScannerAbortScan(&abort);
-        Reload();
-        DriverTest::TearDown();
-    }
-    static void Reload()
-    {
-        Settings = {};
-        ScanState = {};
-        CalibrationMarker = -2;
-        ModelCode = 0;
-        LensCount = 1;
-        SelectedLens = 0;
-    }
-    int16_t Start()
-    {
-        vScannerStartScan(&block);
-        return static_cast<int16_t>(block.dwResult);
-    }
-    uint32_t LineBytes() const
-    {
-        if (block.wBitsPerPixel == 1)
-            return block.wWidth;
-        return uint32_t{block.wWidth} * (block.wImageType == SD_IMAGE_COLOR ? 3 : 1);
-    }
-    /* One call into a buffer exactly as large as asked, filled with 0xA5. */
-    ImageDataBlock Read(uint32_t lines, std::vector<uint8_t> *kept = nullptr)
-    {
-        std::vector<uint8_t> buffer(size_t{lines} * LineBytes(), 0xA5);
-        ImageDataBlock read = {};
-        read.lpImageBuffer = buffer.empty() ? reinterpret_cast<uint8_t *>(&read) : buffer.data();
-        read.dwRequestLines = lines;
-        vScannerGetImage(&read);
-        if (kept)
-            *kept = buffer;
-        return read;
-    }
     /* Reads until the driver says nothing remains; false if it never does. */
     bool ReadToTheEnd(uint32_t perCall)
     {
@@ -83,24 +27,23 @@ protected:
         }
         return false;
     }
-    size_t Sent(uint8_t opcode, uint8_t type) const
+    static std::vector<uint8_t> Sent(uint8_t opcode, uint8_t type)
     {
-        size_t count = 0;
+        std::vector<uint8_t> data;
         for (const RecordedCommand &c : fake::CommandsWithoutSense())
-            count += c.Opcode() == opcode && c.Cdb.size() > 2 && c.Cdb[2] == type;
-        return count;
+            if (c.Opcode() == opcode && c.Cdb.size() > 2 && c.Cdb[2] == type)
+                data.insert(data.end(), c.DataOut.begin(), c.DataOut.end());
+        return data;
     }
-
-    FakeScanner scanner;
-    ScanAttributeBlock block;
 };
+
+const uint32_t kNotScanning = uint32_t(SD_ERR_NOT_SCANNING);
 
 TEST_F(Misuse, NullBlocksAreIgnoredEvenWhileAScanRuns)
 {
-    ASSERT_EQ(Start(), SD_OK);
+    ASSERT_EQ(Start(), 1u);
     ASSERT_EQ(uint32_t{Read(10).dwReturnLines}, 10u);
-    fake::Reset();
-    scanner.Install();
+    Forget();
     const int live = LiveAllocations();
     const uint16_t lens = SelectedLens;
     const uint8_t timer = LampTimerMinutes;
@@ -124,35 +67,20 @@ TEST_F(Misuse, NullBlocksAreIgnoredEvenWhileAScanRuns)
     EXPECT_TRUE(ReadToTheEnd(40));
 }
 
-TEST_F(Misuse, GammaFlagWithoutATableSendsTheIdentity)
+TEST_F(Misuse, GammaAndToneFlagsWithoutTheirDataSendTheDefaults)
 {
-    ASSERT_EQ(Start(), SD_OK);
-    std::vector<uint8_t> identity;
-    for (const RecordedCommand &c : fake::Commands())
-        if (c.Opcode() == 0x2A && c.Cdb[2] == 0x03)
-            identity.insert(identity.end(), c.DataOut.begin(), c.DataOut.end());
-    fake::Reset();
-    scanner.Install();
-    block.wFlags |= SD_FLAG_GAMMA;
+    ASSERT_EQ(Start(), 1u);
+    const std::vector<uint8_t> identity = Sent(0x2A, 0x03);
+    Forget();
+    block.wFlags |= SD_FLAG_GAMMA | SD_FLAG_SHADOW | SD_FLAG_MIDTONE | SD_FLAG_HIGHLIGHT;
     block.lpGammaTable = nullptr;
-    ASSERT_EQ(Start(), SD_OK);
-    std::vector<uint8_t> sent;
-    for (const RecordedCommand &c : fake::Commands())
-        if (c.Opcode() == 0x2A && c.Cdb[2] == 0x03)
-            sent.insert(sent.end(), c.DataOut.begin(), c.DataOut.end());
+    block.lpToneLevels = nullptr;
+    ASSERT_EQ(Start(), 1u);
+    const std::vector<uint8_t> sent = Sent(0x2A, 0x03);
     EXPECT_EQ(sent.size(), 131072u);
     EXPECT_TRUE(sent == identity);
-}
-
-TEST_F(Misuse, ToneFlagsWithoutLevelsSendTheDefaultLevels)
-{
-    block.wFlags |= SD_FLAG_SHADOW | SD_FLAG_MIDTONE | SD_FLAG_HIGHLIGHT;
-    block.lpToneLevels = nullptr;
-    ASSERT_EQ(Start(), SD_OK);
     ASSERT_GE(scanner.Window.size(), 51u);
-    EXPECT_EQ(scanner.Window[48], 0);
-    EXPECT_EQ(scanner.Window[49], 128);
-    EXPECT_EQ(scanner.Window[50], 255);
+    EXPECT_EQ(fake::Hex({scanner.Window.begin() + 48, scanner.Window.begin() + 51}), "00 80 FF");
 }
 
 TEST_F(Misuse, CallersPatternMissingOrTooLargeIsRefused)
@@ -160,86 +88,73 @@ TEST_F(Misuse, CallersPatternMissingOrTooLargeIsRefused)
     uint8_t pattern[17 * 17] = {};
     block.wBitsPerPixel = 1;
     block.wHalftoneMode = SD_HALFTONE_CALLER;
-    struct Case {
+    /* 16 is the most the driver dithers with, 11 the most a scanner takes. */
+    const struct {
         uint8_t *Pattern;
         uint16_t Side;
         bool ScannerHalftones;
-    };
-    /* 16 is the most the driver dithers with, 11 the most a scanner takes. */
-    for (Case c : {Case{nullptr, 4, true}, Case{nullptr, 4, false}, Case{pattern, 0, true},
-                   Case{pattern, 12, true}, Case{pattern, 17, false}}) {
-        fake::Reset();
+        uint32_t Result;
+    } cases[] = {{nullptr, 4, true, 0xFD3E},  {nullptr, 4, false, 0xFD3E}, {pattern, 0, true, 0xFD3E},
+                 {pattern, 12, true, 0xFD3E}, {pattern, 17, false, 0xFD3E}, {pattern, 11, true, 1},
+                 {pattern, 16, false, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Side << (c.Pattern ? "" : " null"));
+        Forget();
         scanner.Page[13] = c.ScannerHalftones ? 0x0B : 0x08;
-        scanner.Install();
         block.lpPattern = c.Pattern;
         block.wPatternSize = c.Side;
-        EXPECT_EQ(Start(), SD_ERR_PARAMETER_VALUE) << c.Side << (c.Pattern ? "" : " null");
-        EXPECT_EQ(Sent(0x2A, 0x02), 0u) << "no pattern is sent";
-        EXPECT_EQ(ScanState.ScanActive, 0u);
-    }
-    for (Case c : {Case{pattern, 11, true}, Case{pattern, 16, false}}) {
-        fake::Reset();
-        scanner.Page[13] = c.ScannerHalftones ? 0x0B : 0x08;
-        scanner.Install();
-        block.lpPattern = c.Pattern;
-        block.wPatternSize = c.Side;
-        EXPECT_EQ(Start(), SD_OK) << c.Side;
-        EXPECT_TRUE(ReadToTheEnd(50)) << c.Side;
+        EXPECT_EQ(Start(), c.Result);
+        if (c.Result == 1) {
+            EXPECT_TRUE(ReadToTheEnd(50));
+        } else {
+            EXPECT_TRUE(Sent(0x2A, 0x02).empty()) << "no pattern is sent";
+            EXPECT_EQ(ScanState.ScanActive, 0u);
+        }
     }
 }
 
-TEST_F(Misuse, ImageBeforeAnyStartAfterTheEndAndAfterAnAbort)
+TEST_F(Misuse, ImageBeforeAnyStartAndAfterTheEnd)
 {
     std::vector<uint8_t> buffer;
     ImageDataBlock read = Read(5, &buffer);
-    EXPECT_EQ(uint32_t{read.dwResult}, 0xFFFFFC15u) << "before any start";
+    EXPECT_EQ(uint32_t{read.dwResult}, kNotScanning) << "before any start";
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), static_cast<long>(buffer.size()));
 
-    ASSERT_EQ(Start(), SD_OK);
+    ASSERT_EQ(Start(), 1u);
     ASSERT_TRUE(ReadToTheEnd(50));
-    EXPECT_EQ(uint32_t{Read(5).dwResult}, 0xFFFFFC15u) << "after the last line";
-
-    ASSERT_EQ(Start(), SD_OK);
-    Read(5);
-    ParamBlock abort = {};
-    vScannerAbortScan(&abort);
-    EXPECT_EQ(uint32_t{abort.dwResult}, 1u);
-    fake::Reset();
-    scanner.Install();
-    read = Read(5, &buffer);
-    EXPECT_EQ(uint32_t{read.dwResult}, 0xFFFFFC15u) << "after an abort";
-    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), static_cast<long>(buffer.size()));
-    EXPECT_TRUE(fake::Commands().empty()) << "a refused call sends nothing";
+    EXPECT_EQ(uint32_t{Read(5).dwResult}, kNotScanning) << "after the last line";
 }
 
-TEST_F(Misuse, AbortTwiceAndAbortWithoutAScan)
+TEST_F(Misuse, AbortAtAnyPointAndTwiceReleasesEverything)
 {
     ParamBlock abort = {};
     vScannerAbortScan(&abort);
     EXPECT_EQ(uint32_t{abort.dwResult}, 1u) << "no scan: harmless";
-    block.wResolution = 600; /* buffered and rescaled: buffers to release */
-    ASSERT_EQ(Start(), SD_OK);
-    Read(3);
-    vScannerAbortScan(&abort);
-    vScannerAbortScan(&abort);
-    EXPECT_EQ(uint32_t{abort.dwResult}, 1u);
-    EXPECT_EQ(LiveAllocations(), 0);
-    EXPECT_EQ(ScanState.ScanActive, 0u);
-}
-
-TEST_F(Misuse, StartBeforeInitializeStillScans)
-{
-    /* Nothing checks that the scanner was initialized; the model code is
-     * the load value until it is. */
-    ASSERT_EQ(Start(), SD_OK);
-    EXPECT_TRUE(ReadToTheEnd(7));
-    EXPECT_EQ(LiveAllocations(), 0);
+    block.wResolution = 900; /* buffered and rescaled: buffers to release */
+    for (uint32_t calls : {0u, 1u, 5u}) {
+        ASSERT_EQ(Start(), 1u);
+        for (uint32_t i = 0; i < calls; ++i)
+            Read(2);
+        vScannerAbortScan(&abort);
+        EXPECT_EQ(uint32_t{abort.dwResult}, 1u);
+        EXPECT_EQ(fake::Hex(fake::Commands().back().Cdb), "28 00 00 00 00 00 00 00 00 00")
+            << "the scanner is stopped with a READ of 0";
+        vScannerAbortScan(&abort);
+        EXPECT_EQ(uint32_t{abort.dwResult}, 1u);
+        EXPECT_EQ(LiveAllocations(), 0) << "after " << calls << " calls";
+        EXPECT_EQ(ScanState.ScanActive, 0u);
+        Forget();
+        std::vector<uint8_t> buffer;
+        EXPECT_EQ(uint32_t{Read(2, &buffer).dwResult}, kNotScanning);
+        EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), static_cast<long>(buffer.size()));
+        EXPECT_TRUE(fake::Commands().empty()) << "a refused call sends nothing";
+    }
 }
 
 TEST_F(Misuse, InitializeAndLampCallsDuringAScanLeaveItRunning)
 {
     block.wResolution = 600;
-    ASSERT_EQ(Start(), SD_OK);
+    ASSERT_EQ(Start(), 1u);
     Read(4);
     InitBlock init = {};
     vInitializeScanner(&init);
@@ -257,38 +172,49 @@ TEST_F(Misuse, InitializeAndLampCallsDuringAScanLeaveItRunning)
     EXPECT_EQ(LiveAllocations(), 0);
 }
 
-TEST_F(Misuse, BufferTakenAwayInTheMiddleOfABufferedScan)
+TEST_F(Misuse, BufferTakenAwayInTheMiddleOfAScan)
 {
     /* Without a buffer the call is refused and the transfer is set up
      * afresh at the next call; the lines it held are dropped, so the image
      * comes out short, but it ends and leaves nothing behind. */
-    for (uint16_t type : {uint16_t{1}, uint16_t{SD_IMAGE_COLOR}}) {
-        fake::Reset();
-        scanner.Install();
-        block.wImageType = type;
-        block.wResolution = 100;
-        ASSERT_EQ(Start(), SD_OK);
-        ASSERT_EQ(uint32_t{Read(3).dwResult}, 1u);
-        ImageDataBlock read = {};
-        read.dwRequestLines = 3;
-        vScannerGetImage(&read);
-        EXPECT_EQ(uint32_t{read.dwResult}, 0xFFFFFC15u);
-        EXPECT_TRUE(ReadToTheEnd(4)) << "type " << type;
-        EXPECT_EQ(LiveAllocations(), 0) << "type " << type;
+    for (uint16_t resolution : {100, 250}) {
+        for (uint16_t type : {uint16_t{1}, uint16_t{SD_IMAGE_COLOR}}) {
+            SCOPED_TRACE(testing::Message() << resolution << " dpi, type " << type);
+            block.wImageType = type;
+            block.wResolution = resolution;
+            ASSERT_EQ(Start(), 1u);
+            ASSERT_EQ(uint32_t{Read(3).dwResult}, 1u);
+            ImageDataBlock read = {};
+            read.dwRequestLines = 3;
+            vScannerGetImage(&read);
+            EXPECT_EQ(uint32_t{read.dwResult}, kNotScanning);
+            EXPECT_TRUE(ReadToTheEnd(4));
+            EXPECT_EQ(LiveAllocations(), 0);
+        }
     }
 }
 
-TEST_F(Misuse, NoLinesAskedForFirstInABufferedScan)
+TEST_F(Misuse, NoLinesAskedForThenMoreThanAreLeft)
 {
-    block.wResolution = 600;
-    ASSERT_EQ(Start(), SD_OK);
-    std::vector<uint8_t> buffer;
-    ImageDataBlock read = Read(0, &buffer);
-    EXPECT_EQ(uint32_t{read.dwResult}, 1u);
-    EXPECT_EQ(uint32_t{read.dwReturnLines}, 0u);
-    EXPECT_EQ(uint32_t{read.dwRemainLines}, uint32_t{block.wLength});
-    EXPECT_EQ(Sent(0x28, 0x00), 1u) << "only the start's READ of 0";
-    EXPECT_TRUE(ReadToTheEnd(1000)) << "more lines than are left";
+    /* Direct and buffered: a READ of length 0 would end the image. */
+    for (uint16_t resolution : {250, 600}) {
+        SCOPED_TRACE(resolution);
+        block.wResolution = resolution;
+        ASSERT_EQ(Start(), 1u);
+        ImageDataBlock read = Read(0);
+        EXPECT_EQ(uint32_t{read.dwResult}, 1u);
+        EXPECT_EQ(uint32_t{read.dwReturnLines}, 0u);
+        EXPECT_EQ(uint32_t{read.dwRemainLines}, uint32_t{block.wLength});
+        EXPECT_EQ(std::count_if(fake::Commands().begin(), fake::Commands().end(),
+                                [](const RecordedCommand &c) { return c.Opcode() == 0x28 && c.Cdb[2] == 0; }),
+                  1)
+            << "only the start's READ of 0";
+        read = Read(block.wLength + 50);
+        EXPECT_EQ(uint32_t{read.dwReturnLines}, uint32_t{block.wLength});
+        EXPECT_EQ(uint32_t{read.dwRemainLines}, 0u);
+        EXPECT_EQ(ScanState.ScanActive, 0u);
+        Forget();
+    }
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
@@ -22,32 +21,52 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
         path = directory + "/DRVPREF.INI";
-        Settings = DriverSettings{7, 7, {7, 7, 7}, 7};
     }
     void TearDown() override
     {
         std::remove(path.c_str());
         rmdir(directory.c_str());
     }
-    void Write(const std::string &text)
+    /* Writes the file (none for nullptr) and loads it over settings of 7. */
+    void Load(const char *text)
     {
-        FILE *file = std::fopen(path.c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        std::fputs(text.c_str(), file);
-        std::fclose(file);
+        if (text) {
+            FILE *file = std::fopen(path.c_str(), "w");
+            ASSERT_NE(file, nullptr);
+            std::fputs(text, file);
+            std::fclose(file);
+        }
+        Settings = DriverSettings{7, 7, {7, 7, 7}, 7};
+        LoadSettings(path.c_str());
     }
     std::string directory, path;
 };
 
-TEST_F(SettingsFile, MissingFileGivesDefaults)
+TEST_F(SettingsFile, ReadsEveryKeyWithSectionAndKeysInAnyCase)
 {
-    LoadSettings(path.c_str());
-    EXPECT_EQ(Settings.bfApplyInGamma, 0u);
-    EXPECT_EQ(Settings.Image, 0);
-    EXPECT_EQ(Settings.Factor[0], 0);
-    EXPECT_EQ(Settings.Factor[1], 0);
-    EXPECT_EQ(Settings.Factor[2], 0);
-    EXPECT_EQ(Settings.Calibrate, 0);
+    const struct {
+        const char *Text;
+        uint32_t ApplyInGamma;
+        uint16_t Image, Red, Green, Blue, Calibrate;
+    } rows[] = {
+        {nullptr, 0, 0, 0, 0, 0, 0}, /* no file: the defaults; no BFApply is "Shading" */
+        /* -1 and 65792 keep their low 16 bits; integers end at the first non-digit. */
+        {"; tuning\n[other]\nImage=9\n[scanner]\n image = 3 \nrfactor=300\nGFactor=-1\nBFACTOR=512\nCalibrate=1\n",
+         0, 3, 300, 0xFFFF, 512, 1},
+        {"[SCANNER]\nRFactor=65792\nImage=12abc\nCalibrate=abc\n", 0, 12, 256, 0, 0, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Text ? row.Text : "no file");
+        Load(row.Text);
+        EXPECT_EQ(Settings.bfApplyInGamma, row.ApplyInGamma);
+        EXPECT_EQ(Settings.Image, row.Image);
+        EXPECT_EQ(Settings.Factor[0], row.Red);
+        EXPECT_EQ(Settings.Factor[1], row.Green);
+        EXPECT_EQ(Settings.Factor[2], row.Blue);
+        EXPECT_EQ(Settings.Calibrate, row.Calibrate);
+    }
+    EXPECT_EQ(ReadProfileInt("SCANNER", "Image", 5, path.c_str()), 12);
+    EXPECT_EQ(ReadProfileInt("SCANNER", "Missing", 5, path.c_str()), 5);
 }
 
 TEST_F(SettingsFile, ApplyFlagIsClearOnlyForShadingInAnyCase)
@@ -57,67 +76,31 @@ TEST_F(SettingsFile, ApplyFlagIsClearOnlyForShadingInAnyCase)
         uint32_t flag;
     } cases[] = {{"Shading", 0}, {"SHADING", 0}, {"sHaDiNg", 0}, {"Gamma", 1}, {"", 1}, {"Shading2", 1}};
     for (const auto &c : cases) {
-        Write(std::string("[SCANNER]\nBFApply=") + c.value + "\n");
-        LoadSettings(path.c_str());
+        Load((std::string("[SCANNER]\nBFApply=") + c.value + "\n").c_str());
         EXPECT_EQ(Settings.bfApplyInGamma, c.flag) << "BFApply=" << c.value;
     }
 }
 
-TEST_F(SettingsFile, ReadsEveryKeyWithSectionAndKeysInAnyCase)
-{
-    Write("; scanner tuning\n[other]\nImage=9\n[scanner]\n image = 3 \nrfactor=300\nGFactor=-1\n"
-          "BFACTOR=512\nCalibrate=1\n");
-    LoadSettings(path.c_str());
-    EXPECT_EQ(Settings.Image, 3);
-    EXPECT_EQ(Settings.Factor[0], 300);
-    EXPECT_EQ(Settings.Factor[1], 0xFFFF); /* -1 keeps its low 16 bits */
-    EXPECT_EQ(Settings.Factor[2], 512);
-    EXPECT_EQ(Settings.Calibrate, 1);
-}
-
-TEST_F(SettingsFile, FactorKeepsOnlyItsLow16Bits)
-{
-    Write("[SCANNER]\nRFactor=65792\n");
-    LoadSettings(path.c_str());
-    EXPECT_EQ(Settings.Factor[0], 256);
-}
-
-TEST_F(SettingsFile, IntegersReadTheirLeadingDigits)
-{
-    Write("[SCANNER]\nImage=12abc\nCalibrate=abc\nRFactor=-7\n");
-    LoadSettings(path.c_str());
-    EXPECT_EQ(Settings.Image, 12);
-    EXPECT_EQ(Settings.Calibrate, 0);
-    EXPECT_EQ(ReadProfileInt("SCANNER", "RFactor", 5, path.c_str()), -7);
-    EXPECT_EQ(ReadProfileInt("SCANNER", "Missing", 5, path.c_str()), 5);
-}
-
 TEST(SettingsPath, DirectoryEndsAtTheLastSeparatorOfEitherKind)
 {
-    char path[kMaxPath];
-    ASSERT_TRUE(SettingsPathFromLibraryName("C:\\Apps\\Scan\\SCANDRV.DLL", path));
-    EXPECT_STREQ(path, "C:\\Apps\\Scan\\DRVPREF.INI");
-    ASSERT_TRUE(SettingsPathFromLibraryName("C:/Apps/Scan/SCANDRV.DLL", path));
-    EXPECT_STREQ(path, "C:/Apps/Scan/DRVPREF.INI");
-    ASSERT_TRUE(SettingsPathFromLibraryName("C:\\Apps/Scan\\lib/SCANDRV.DLL", path));
-    EXPECT_STREQ(path, "C:\\Apps/Scan\\lib/DRVPREF.INI");
-    ASSERT_TRUE(SettingsPathFromLibraryName("C:/Apps\\Scan\\SCANDRV.DLL", path));
-    EXPECT_STREQ(path, "C:/Apps\\Scan\\DRVPREF.INI");
-    EXPECT_FALSE(SettingsPathFromLibraryName("SCANDRV.DLL", path));
-    EXPECT_STREQ(path, "");
-}
-
-TEST(SettingsPath, OverlongDirectoryReadsNoFile)
-{
-    char path[kMaxPath];
-    /* 248 characters of directory (with its separator) leave exactly room
-     * for the 11-character name and the terminator; 249 do not. */
-    std::string fits = std::string(247, 'd') + "/";
-    ASSERT_TRUE(SettingsPathFromLibraryName((fits + "libscandrv.so").c_str(), path));
-    EXPECT_EQ(std::string(path), fits + "DRVPREF.INI");
-    std::string tooLong = std::string(248, 'd') + "/";
-    EXPECT_FALSE(SettingsPathFromLibraryName((tooLong + "libscandrv.so").c_str(), path));
-    EXPECT_STREQ(path, "");
+    const struct {
+        std::string Library, Settings;
+    } rows[] = {
+        {"C:\\Apps\\Scan\\SCANDRV.DLL", "C:\\Apps\\Scan\\DRVPREF.INI"},
+        {"C:/Apps/Scan/SCANDRV.DLL", "C:/Apps/Scan/DRVPREF.INI"},
+        {"C:\\Apps/Scan\\lib/SCANDRV.DLL", "C:\\Apps/Scan\\lib/DRVPREF.INI"},
+        {"C:/Apps\\Scan\\SCANDRV.DLL", "C:/Apps\\Scan\\DRVPREF.INI"},
+        {"SCANDRV.DLL", ""},
+        /* 248 characters of directory (with its separator) leave exactly
+         * room for the 11-character name and the terminator; 249 do not. */
+        {std::string(247, 'd') + "/libscandrv.so", std::string(247, 'd') + "/DRVPREF.INI"},
+        {std::string(248, 'd') + "/libscandrv.so", ""},
+    };
+    for (const auto &row : rows) {
+        char path[kMaxPath];
+        EXPECT_EQ(SettingsPathFromLibraryName(row.Library.c_str(), path), !row.Settings.empty()) << row.Library;
+        EXPECT_EQ(std::string(path), row.Settings) << row.Library;
+    }
 }
 
 } // namespace
