@@ -9,10 +9,12 @@
 
 #include "horizontal.h"
 #include "image/transfer_state.h"
+#include "platform/vector_support.h"
 #include "scan/scan_state.h"
 #include "scsi/byte_order.h"
 #include "scsi/commands.h"
 #include "scsi/result.h"
+#include "vector_routines.h"
 #include "vertical.h"
 
 LinePipelineRecord LinePipeline = {};
@@ -89,6 +91,17 @@ LineScalerFn FindLineScaler(uint8_t method)
     return nullptr;
 }
 
+/* The uniform vertical blend of the sample width: the vector one wherever it
+ * can run. */
+LineBlendFn FindLineBlend()
+{
+#if defined(SCANDRV_HAVE_AVX2)
+    if (VectorRoutinesUsable())
+        return WideSamples() ? BlendLinesAvx2Word : BlendLinesAvx2Byte;
+#endif
+    return WideSamples() ? BlendLines<uint16_t> : BlendLines<uint8_t>;
+}
+
 /* 2^bits - 1 in 16 bits for word samples. From 16 bits up its low 16 bits are
  * all ones; taking them so keeps the shift defined for any requested depth. */
 uint16_t SampleMaxFor(uint16_t bits)
@@ -145,6 +158,7 @@ void SelectUniformRoutines()
 {
     LinePipelineRecord &pipe = LinePipeline;
     pipe.LineScaler = FindLineScaler(kUniform);
+    pipe.LineBlend = FindLineBlend();
     pipe.FirstLine = 1;
     pipe.LinePhase = pipe.DstLines;
     pipe.LineTarget = pipe.SrcLines;
