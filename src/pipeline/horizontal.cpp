@@ -197,6 +197,102 @@ void NarrowDrop(uint8_t *dstLine, const uint8_t *srcLine)
         CopyPixel<Sample, Channels>(dstLine, k, srcLine, step.Pixel);
 }
 
+/* Walks the positions of WidenUniform or NarrowUniform once and writes, per
+ * output pixel, the source pair it blends and its weight as a multiplier
+ * (UniformAcrossTable). A blend at full weight, or between a pixel and
+ * itself, is the pixel itself: multiplier 0 at that pixel's offset. */
+void BuildUniformAcross(UniformAcrossTable &table, uint32_t *offsets, uint32_t *multipliers, uint32_t readBytes)
+{
+    const uint32_t ds = LinePipeline.SrcPixels;
+    const uint32_t dd = LinePipeline.DstPixels;
+    const uint32_t pixelBytes = (LinePipeline.Color ? 3 : 1) * (LinePipeline.BitsPerSample > 8 ? 2 : 1);
+    const uint32_t shift = WeightShift(dd, LinePipeline.BitsPerSample > 8 ? 16 : 8);
+    auto set = [&](uint32_t k, uint32_t prev, uint32_t cur, uint32_t w) {
+        const bool itself = w == dd || prev == cur;
+        offsets[k] = (itself ? cur : prev) * pixelBytes;
+        multipliers[k] = itself ? 0 : WeightMultiplier(w, dd, shift);
+    };
+    uint32_t head = 0;
+    if (ds < dd) {
+        /* Until the first step the previous pixel is the extrapolated one:
+         * those output pixels form the head, their offsets unused. */
+        uint32_t s = 0;
+        uint32_t prev = 0;
+        uint32_t acc = ds;
+        bool stepped = false;
+        for (uint32_t k = 0; k + 1 < dd; ++k) {
+            if (acc > dd) {
+                acc -= dd;
+                prev = s;
+                if (s + 1 < ds)
+                    ++s;
+                stepped = true;
+            }
+            if (stepped) {
+                set(k, prev, s, acc);
+            } else {
+                head = k + 1;
+                offsets[k] = 0;
+                multipliers[k] = acc == dd ? 0 : WeightMultiplier(acc, dd, shift);
+            }
+            acc += ds;
+        }
+        set(dd - 1, ds - 1, ds - 1, dd);
+    } else if (dd > 0) {
+        NarrowStep step(ds, dd);
+        for (uint32_t k = 0; k < dd; ++k, step.Next())
+            set(k, step.Pixel - (step.Pixel > 0), step.Pixel, step.Remainder + 1);
+    }
+    uint32_t inLine = head;
+    while (inLine < dd && offsets[inLine] + readBytes <= ds * pixelBytes)
+        ++inLine;
+    table = {offsets, multipliers, nullptr, head, inLine, shift};
+}
+
+/* Lane l of the j-th vector of eight pixels' samples: sample 8j + l, that is
+ * pixel (8j + l) / channels and channel (8j + l) % channels. */
+bool BuildAcrossWindows(UniformAcrossTable &table, AcrossWindow *windows)
+{
+    const uint32_t channels = LinePipeline.Color ? 3 : 1;
+    const uint32_t sampleBytes = LinePipeline.BitsPerSample > 8 ? 2 : 1;
+    const uint32_t pixelBytes = channels * sampleBytes;
+    const uint32_t lineBytes = LinePipeline.SrcPixels * pixelBytes;
+    const uint32_t dd = LinePipeline.DstPixels;
+    uint32_t k = table.Head;
+    AcrossWindow *w = windows;
+    for (; k + 8 <= dd; k += 8) {
+        AcrossWindow block[3];
+        for (uint32_t j = 0; j < channels; ++j) {
+            for (uint32_t half = 0; half < 2; ++half) {
+                uint32_t at[4], base = 0xFFFFFFFFu, end = 0;
+                for (uint32_t l = 0; l < 4; ++l) {
+                    const uint32_t sample = 8 * j + 4 * half + l;
+                    const uint32_t pixel = k + sample / channels;
+                    at[l] = table.Offsets[pixel] + sample % channels * sampleBytes;
+                    const uint32_t reach = at[l] + (table.Multipliers[pixel] ? pixelBytes : 0) + sampleBytes;
+                    base = at[l] < base ? at[l] : base;
+                    end = reach > end ? reach : end;
+                }
+                if (base + 16 > lineBytes) {
+                    table.InLine = k; /* the rest is made sample by sample */
+                    table.Windows = windows;
+                    return true;
+                }
+                if (end - base > 16)
+                    return false;
+                block[j].Base[half] = base;
+                for (uint32_t l = 0; l < 4; ++l)
+                    block[j].Rel[4 * half + l] = static_cast<uint8_t>(at[l] - base);
+            }
+        }
+        for (uint32_t j = 0; j < channels; ++j)
+            *w++ = block[j];
+    }
+    table.InLine = k;
+    table.Windows = windows;
+    return true;
+}
+
 SCANDRV_SCALER_LAYOUTS(, WidenUniform)
 SCANDRV_SCALER_LAYOUTS(, NarrowUniform)
 SCANDRV_SCALER_LAYOUTS(, WidenInsert)

@@ -40,13 +40,24 @@ typedef void (*LineBlendFn)(uint8_t *out, const uint8_t *prev, const uint8_t *cu
  * multiplier of 0 makes the pixel at Offsets[k] itself and reads nothing
  * after it. The pixels before Head blend against the extrapolated pixel
  * before the line. From InLine on, the vector loads would reach past the
- * source line. */
+ * source line. Where every vector's sources fit two 16-byte windows, the
+ * routine shuffles them out of Windows instead of gathering them. */
+struct AcrossWindow;
 struct UniformAcrossTable {
     const uint32_t *Offsets;
     const uint32_t *Multipliers;
+    const AcrossWindow *Windows; /* null: the sources are gathered */
     uint32_t Head;
     uint32_t InLine;
     uint32_t Shift;
+};
+
+/* Where eight samples of the output (one vector, from Head on) find their
+ * pair when each half of four takes it from 16 source bytes: the window's
+ * start in the source line, per half, and each sample's byte within it. */
+struct AcrossWindow {
+    uint32_t Base[2];
+    uint8_t Rel[8];
 };
 
 /* What the set-up hands to InitLinePipeline; the head of LinePipeline. */

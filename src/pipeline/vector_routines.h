@@ -34,11 +34,16 @@ void BlendLinesAvx2Word(uint8_t *out, const uint8_t *prev, const uint8_t *cur, u
                         uint32_t n);
 
 /* WidenUniform and NarrowUniform for one layout, driven by
- * LinePipeline.Across (the same routine serves both directions). */
+ * LinePipeline.Across (the same routine serves both directions): the
+ * sources gathered, or (Window) shuffled out of Across.Windows. */
 void UniformAcrossAvx2Rgb16(uint8_t *dstLine, const uint8_t *srcLine);
 void UniformAcrossAvx2Rgb8(uint8_t *dstLine, const uint8_t *srcLine);
 void UniformAcrossAvx2Gray16(uint8_t *dstLine, const uint8_t *srcLine);
 void UniformAcrossAvx2Gray8(uint8_t *dstLine, const uint8_t *srcLine);
+void UniformWindowAvx2Rgb16(uint8_t *dstLine, const uint8_t *srcLine);
+void UniformWindowAvx2Rgb8(uint8_t *dstLine, const uint8_t *srcLine);
+void UniformWindowAvx2Gray16(uint8_t *dstLine, const uint8_t *srcLine);
+void UniformWindowAvx2Gray8(uint8_t *dstLine, const uint8_t *srcLine);
 
 #endif
 
