@@ -83,16 +83,21 @@ template <typename Sample> int UniformExpandLine(const uint8_t *line)
 
 /* One output line of a uniform reduction at output position out, source line
  * at position pos: the line scaled across, blended with PrevLine (the line
- * before, already scaled) at w = out + R - pos, which lies in 1..R. */
+ * before, already scaled) at w = out + R - pos, which lies in 1..R. At w = R
+ * the output line is the source line scaled across, made in place. */
 template <typename Sample> void UniformReduceLine(uint32_t out, uint32_t pos, uint8_t *dstLine, const uint8_t *srcLine)
 {
     const uint32_t w = out + Pipe.DstLines - pos;
     const uint32_t count = Pipe.DstPixels * (Pipe.Color ? 3 : 1);
+    if (w == Pipe.DstLines) {
+        if (Pipe.LineScaler)
+            Pipe.LineScaler(dstLine, srcLine);
+        else
+            std::memcpy(dstLine, srcLine, count * sizeof(Sample));
+        return;
+    }
     EmitLine(Pipe.WorkLine, srcLine);
-    if (w == Pipe.DstLines)
-        std::memcpy(dstLine, Pipe.WorkLine, count * sizeof(Sample));
-    else
-        Pipe.LineBlend(dstLine, Pipe.PrevLine, Pipe.WorkLine, count, w, Pipe.DstLines);
+    Pipe.LineBlend(dstLine, Pipe.PrevLine, Pipe.WorkLine, count, w, Pipe.DstLines);
 }
 
 /* Builds the next output line of an insert enlargement in WorkLine. A source
@@ -177,7 +182,8 @@ int32_t UniformEnlarge(const ChunkDesc &dst, const ChunkDesc &src, uint32_t room
 /* Uniform, R < S. Positions in a unit where a source line is R long and an
  * output line S long: LinePhase is the source position, LineTarget the
  * output position. PrevLine holds the line before, scaled across, whenever
- * the next output line falls between it and the current one. */
+ * the next output line falls between it and the current one; one that falls
+ * on the next line itself does not blend, so then none is made. */
 template <typename Sample>
 int32_t UniformReduce(const ChunkDesc &dst, const ChunkDesc &src, uint32_t room, uint32_t &consumed,
                       uint32_t &produced)
@@ -194,7 +200,7 @@ int32_t UniformReduce(const ChunkDesc &dst, const ChunkDesc &src, uint32_t room,
             out += Pipe.SrcLines;
         }
         pos += Pipe.DstLines;
-        if (out <= pos)
+        if (out < pos)
             EmitLine(Pipe.PrevLine, line);
         line += Pipe.SrcLineBytes;
         ++consumed;
