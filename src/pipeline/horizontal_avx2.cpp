@@ -4,13 +4,17 @@
  * (LinePipeline.Across): each output pixel is a source pair and a weight
  * multiplier, the same for every line of the scan.
  *
- * Eight samples a vector, in 32-bit lanes: a gather loads, for each sample,
- * the 4 bytes at its offset, which hold the sample and, for grey and 8-bit
- * colour, the same sample of the next pixel too; 16-bit colour loads the
- * next pixel's sample with a second gather 6 bytes on. Colour takes eight
- * pixels as three vectors, spreading each pixel's offset and multiplier over
- * its three samples. The results are packed back to bytes or words and
- * stored 32 bytes at a time. The pixels before the table's Head (blended
+ * Eight samples a vector, in 32-bit lanes. Where the set-up found that every
+ * four samples' pairs lie within 16 source bytes (always when widening, and
+ * for moderate narrowing), the Window routines load those 16 bytes per half
+ * vector and shuffle each sample and its partner in the next pixel into the
+ * lanes. Elsewhere a gather loads, for each sample, the 4 bytes at its
+ * offset, which hold the sample and, for grey and 8-bit colour, the same
+ * sample of the next pixel too; 16-bit colour loads the next pixel's sample
+ * with a second gather 6 bytes on. Colour takes eight pixels as three
+ * vectors, spreading each pixel's offset and multiplier over its three
+ * samples. The results are packed back to bytes or words and stored 32
+ * bytes at a time. The pixels before the table's Head (blended
  * against the extrapolated pixel) and those from its InLine on (whose loads
  * would pass the line's end) are made one sample at a time.
  */
@@ -76,7 +80,8 @@ void ScalarPixels(uint8_t *dstLine, const uint8_t *srcLine, const UniformAcrossT
         const uint32_t m = t.Multipliers[k];
         for (unsigned c = 0; c < Channels; ++c) {
             const uint32_t p = Load<Sample>(pair + c * sizeof(Sample));
-            const uint32_t out = m ? TowardScalar(p, Load<Sample>(pair + kPixelBytes + c * sizeof(Sample)), m, t.Shift) : p;
+            const uint32_t out =
+                m ? TowardScalar(p, Load<Sample>(pair + kPixelBytes + c * sizeof(Sample)), m, t.Shift) : p;
             Store<Sample>(dstLine + k * kPixelBytes + c * sizeof(Sample), out);
         }
     }
@@ -96,12 +101,14 @@ __m256i BlendGathered(const uint8_t *srcLine, __m256i offsets, __m256i m, __m128
                           : _mm256_srli_epi32(x, 24);
     } else {
         p = _mm256_and_si256(x, _mm256_set1_epi32(0xFFFF));
-        c = Channels == 1 ? _mm256_srli_epi32(x, 16)
-                          : _mm256_and_si256(_mm256_i32gather_epi32(base, _mm256_add_epi32(offsets, _mm256_set1_epi32(6)), 1),
-                                             _mm256_set1_epi32(0xFFFF));
+        c = Channels == 1
+                ? _mm256_srli_epi32(x, 16)
+                : _mm256_and_si256(_mm256_i32gather_epi32(base, _mm256_add_epi32(offsets, _mm256_set1_epi32(6)), 1),
+                                   _mm256_set1_epi32(0xFFFF));
     }
     const __m256i d = _mm256_sub_epi32(_mm256_max_epi32(p, c), _mm256_min_epi32(p, c));
-    const __m256i q = sizeof(Sample) == 1 ? ScaleByteDifference(d, m, shift) : ScaleWordDifference(d, m, shift, shiftUp);
+    const __m256i q =
+        sizeof(Sample) == 1 ? ScaleByteDifference(d, m, shift) : ScaleWordDifference(d, m, shift, shiftUp);
     return TowardLanes(p, c, q);
 }
 
@@ -112,9 +119,9 @@ template <typename Sample, unsigned Channels>
 __m256i BlendWindowed(const uint8_t *srcLine, const AcrossWindow &w, __m256i m, __m128i shift, __m128i shiftUp)
 {
     constexpr int kPixelBytes = Channels * sizeof(Sample);
-    const __m256i window =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(srcLine + w.Base[0]))),
-                                _mm_loadu_si128(reinterpret_cast<const __m128i *>(srcLine + w.Base[1])), 1);
+    const __m256i window = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(srcLine + w.Base[0]))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(srcLine + w.Base[1])), 1);
     const __m256i rel = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(w.Rel)));
     __m256i pick, pickNext;
     if constexpr (sizeof(Sample) == 1) {
@@ -128,7 +135,8 @@ __m256i BlendWindowed(const uint8_t *srcLine, const AcrossWindow &w, __m256i m, 
     const __m256i p = _mm256_shuffle_epi8(window, pick);
     const __m256i c = _mm256_shuffle_epi8(window, pickNext);
     const __m256i d = _mm256_sub_epi32(_mm256_max_epi32(p, c), _mm256_min_epi32(p, c));
-    const __m256i q = sizeof(Sample) == 1 ? ScaleByteDifference(d, m, shift) : ScaleWordDifference(d, m, shift, shiftUp);
+    const __m256i q =
+        sizeof(Sample) == 1 ? ScaleByteDifference(d, m, shift) : ScaleWordDifference(d, m, shift, shiftUp);
     return TowardLanes(p, c, q);
 }
 
@@ -168,9 +176,9 @@ void UniformAcross(uint8_t *dstLine, const uint8_t *srcLine)
                     if constexpr (Windowed) {
                         r[3 * g + j] = BlendWindowed<Sample, 3>(srcLine, w[j], mj, shift, shiftUp);
                     } else {
-                        const __m256i at = _mm256_add_epi32(
-                            _mm256_permutevar8x32_epi32(offsets, spread[j]),
-                            sizeof(Sample) == 1 ? channel[j] : _mm256_slli_epi32(channel[j], 1));
+                        const __m256i at =
+                            _mm256_add_epi32(_mm256_permutevar8x32_epi32(offsets, spread[j]),
+                                             sizeof(Sample) == 1 ? channel[j] : _mm256_slli_epi32(channel[j], 1));
                         r[3 * g + j] = BlendGathered<Sample, 3>(srcLine, at, mj, shift, shiftUp);
                     }
                 }
@@ -180,10 +188,10 @@ void UniformAcross(uint8_t *dstLine, const uint8_t *srcLine)
         for (uint32_t v = 0; v < Channels; ++v) {
             __m256i packed;
             if constexpr (sizeof(Sample) == 1)
-                packed = _mm256_permutevar8x32_epi32(
-                    _mm256_packus_epi16(_mm256_packus_epi32(r[4 * v], r[4 * v + 1]),
-                                        _mm256_packus_epi32(r[4 * v + 2], r[4 * v + 3])),
-                    _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+                packed =
+                    _mm256_permutevar8x32_epi32(_mm256_packus_epi16(_mm256_packus_epi32(r[4 * v], r[4 * v + 1]),
+                                                                    _mm256_packus_epi32(r[4 * v + 2], r[4 * v + 3])),
+                                                _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
             else
                 packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(r[2 * v], r[2 * v + 1]), 0xD8);
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 32 * v), packed);
