@@ -2,11 +2,14 @@
  * pipeline_bench.cpp - every horizontal routine in both methods and the
  * same-size copy, driven through ProcessChunk as a scan drives it: a
  * LinePipeline set up by InitLinePipeline, fed chunks of raw lines, the
- * output counted as delivered bytes.
+ * output counted as delivered bytes. The pipeline/ rows run the routines the
+ * set-up picks (vector ones where the processor has them); pipeline_plain/
+ * rows run the uniform method with the plain routines only.
  */
 #include "pipeline_bench.h"
 
 #include "bench_support.h"
+#include "platform/vector_support.h"
 
 #include <string>
 
@@ -53,8 +56,11 @@ uint32_t RunPipelineScan(const PipelineParams &p, const uint8_t *sourceRing, uin
 
 namespace {
 
-void PipelineScan(benchmark::State &state, PipelineParams params)
+void PipelineScan(benchmark::State &state, PipelineParams params, bool plainOnly)
 {
+    /* Every iteration sets the pipeline up afresh, so the switch holds for
+     * all of them. */
+    UsePlainRoutinesOnly(plainOnly);
     std::vector<uint8_t> source = MakeBuffer(size_t{kChunkLines} * params.SrcLineBytes);
     std::vector<uint8_t> output = MakeBuffer(size_t{kWindowLines} * params.DstLineBytes);
     FillRandom(source.data(), source.size(), 1);
@@ -64,6 +70,7 @@ void PipelineScan(benchmark::State &state, PipelineParams params)
         benchmark::DoNotOptimize(output.data());
         benchmark::ClobberMemory();
     }
+    UsePlainRoutinesOnly(false);
     if (lines != params.DstLines)
         state.SkipWithError("the pipeline did not deliver every line");
     ExpectNoDriverMemory(state);
@@ -86,7 +93,7 @@ void QueuePipelineBenchmarks()
         RequireMemcpyBaseline(same.DstLineBytes);
         Queue([same, layout] {
             benchmark::RegisterBenchmark((std::string("pipeline/SameSizeCopy") + layout.Name).c_str(),
-                                         PipelineScan, same);
+                                         PipelineScan, same, false);
         });
     }
     for (int uniform = 1; uniform >= 0; --uniform)
@@ -94,7 +101,15 @@ void QueuePipelineBenchmarks()
             for (const BenchLayout &layout : kBenchLayouts) {
                 PipelineParams p = BenchParams(layout, ratio, uniform != 0);
                 RequireMemcpyBaseline(p.DstLineBytes);
-                std::string name = "pipeline/" + RoutineName(layout, ratio, uniform != 0) + "/" + ratio.Name;
-                Queue([name, p] { benchmark::RegisterBenchmark(name.c_str(), PipelineScan, p); });
+                const std::string routine = RoutineName(layout, ratio, uniform != 0) + "/" + ratio.Name;
+                Queue([routine, p] {
+                    benchmark::RegisterBenchmark(("pipeline/" + routine).c_str(), PipelineScan, p, false);
+                });
+                /* The uniform routines have vector variants: the plain ones
+                 * are measured beside them. */
+                if (uniform)
+                    Queue([routine, p] {
+                        benchmark::RegisterBenchmark(("pipeline_plain/" + routine).c_str(), PipelineScan, p, true);
+                    });
             }
 }

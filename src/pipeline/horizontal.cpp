@@ -197,6 +197,141 @@ void NarrowDrop(uint8_t *dstLine, const uint8_t *srcLine)
         CopyPixel<Sample, Channels>(dstLine, k, srcLine, step.Pixel);
 }
 
+/* A weight w kept as w x 2^shift = Whole x Dd + Part (Part < Dd) while w
+ * moves by a fixed step or down by Dd, so its multiplier
+ * ceil(w x 2^shift / Dd) = Whole + (Part > 0), the same as WeightMultiplier,
+ * costs no division per output pixel. */
+struct ScaledWeight {
+    uint64_t Whole, StepWhole;
+    uint32_t Part, StepPart, Dd, Shift;
+
+    ScaledWeight(uint32_t w, uint32_t step, uint32_t dd, uint32_t shift)
+        : Whole((uint64_t{w} << shift) / dd), StepWhole((uint64_t{step} << shift) / dd),
+          Part(static_cast<uint32_t>((uint64_t{w} << shift) % dd)),
+          StepPart(static_cast<uint32_t>((uint64_t{step} << shift) % dd)), Dd(dd), Shift(shift)
+    {
+    }
+    void Step()
+    {
+        Whole += StepWhole;
+        Part += StepPart;
+        if (Part >= Dd) {
+            Part -= Dd;
+            ++Whole;
+        }
+    }
+    void DropDd() { Whole -= uint64_t{1} << Shift; }
+    uint32_t Multiplier() const { return static_cast<uint32_t>(Whole + (Part > 0)); }
+};
+
+/* Walks the positions of WidenUniform or NarrowUniform once and writes, per
+ * output pixel, the source pair it blends and its weight as a multiplier
+ * (UniformAcrossTable). A blend at full weight, or between a pixel and
+ * itself, is the pixel itself: multiplier 0 at that pixel's offset. */
+void BuildUniformAcross(UniformAcrossTable &table, uint32_t *offsets, uint32_t *multipliers, uint32_t readBytes)
+{
+    const uint32_t ds = LinePipeline.SrcPixels;
+    const uint32_t dd = LinePipeline.DstPixels;
+    const uint32_t pixelBytes = (LinePipeline.Color ? 3 : 1) * (LinePipeline.BitsPerSample > 8 ? 2 : 1);
+    const uint32_t shift = WeightShift(dd, LinePipeline.BitsPerSample > 8 ? 16 : 8);
+    auto set = [&](uint32_t k, uint32_t prev, uint32_t cur, bool full, const ScaledWeight &w) {
+        const bool itself = full || prev == cur;
+        offsets[k] = (itself ? cur : prev) * pixelBytes;
+        multipliers[k] = itself ? 0 : w.Multiplier();
+    };
+    uint32_t head = 0;
+    if (ds < dd) {
+        /* Until the first step the previous pixel is the extrapolated one:
+         * those output pixels form the head, their offsets unused. */
+        uint32_t s = 0;
+        uint32_t prev = 0;
+        uint32_t acc = ds;
+        ScaledWeight weight(ds, ds, dd, shift);
+        bool stepped = false;
+        for (uint32_t k = 0; k + 1 < dd; ++k) {
+            if (acc > dd) {
+                acc -= dd;
+                weight.DropDd();
+                prev = s;
+                if (s + 1 < ds)
+                    ++s;
+                stepped = true;
+            }
+            if (stepped) {
+                set(k, prev, s, acc == dd, weight);
+            } else {
+                head = k + 1;
+                offsets[k] = 0;
+                multipliers[k] = acc == dd ? 0 : weight.Multiplier();
+            }
+            acc += ds;
+            weight.Step();
+        }
+        set(dd - 1, ds - 1, ds - 1, true, weight);
+    } else if (dd > 0) {
+        NarrowStep step(ds, dd);
+        ScaledWeight weight(step.Remainder + 1, step.Part, dd, shift);
+        for (uint32_t k = 0; k < dd; ++k) {
+            set(k, step.Pixel - (step.Pixel > 0), step.Pixel, step.Remainder + 1 == dd, weight);
+            const bool wraps = step.Remainder + step.Part >= dd;
+            step.Next();
+            weight.Step();
+            if (wraps)
+                weight.DropDd();
+        }
+    }
+    uint32_t inLine = head;
+    while (inLine < dd && offsets[inLine] + readBytes <= ds * pixelBytes)
+        ++inLine;
+    table = {offsets, multipliers, nullptr, head, inLine, shift};
+}
+
+/* Lane l of the j-th vector of eight pixels' samples is sample 8j + l: for
+ * colour pixel (8j + l) / 3 and channel (8j + l) % 3, listed here. */
+bool BuildAcrossWindows(UniformAcrossTable &table, AcrossWindow *windows)
+{
+    static const uint8_t kColorPixel[24] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6, 7, 7, 7};
+    static const uint8_t kColorChannel[24] = {0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2};
+    const uint32_t channels = LinePipeline.Color ? 3 : 1;
+    const uint32_t sampleBytes = LinePipeline.BitsPerSample > 8 ? 2 : 1;
+    const uint32_t pixelBytes = channels * sampleBytes;
+    const uint32_t lineBytes = LinePipeline.SrcPixels * pixelBytes;
+    const uint32_t dd = LinePipeline.DstPixels;
+    uint32_t k = table.Head;
+    AcrossWindow *w = windows;
+    for (; k + 8 <= dd; k += 8) {
+        AcrossWindow block[3];
+        for (uint32_t j = 0; j < channels; ++j) {
+            for (uint32_t half = 0; half < 2; ++half) {
+                uint32_t at[4], base = 0xFFFFFFFFu, end = 0;
+                for (uint32_t l = 0; l < 4; ++l) {
+                    const uint32_t sample = 8 * j + 4 * half + l;
+                    const uint32_t pixel = k + (channels == 1 ? sample : kColorPixel[sample]);
+                    at[l] = table.Offsets[pixel] + (channels == 1 ? 0 : kColorChannel[sample]) * sampleBytes;
+                    const uint32_t reach = at[l] + (table.Multipliers[pixel] ? pixelBytes : 0) + sampleBytes;
+                    base = at[l] < base ? at[l] : base;
+                    end = reach > end ? reach : end;
+                }
+                if (base + 16 > lineBytes) {
+                    table.InLine = k; /* the rest is made sample by sample */
+                    table.Windows = windows;
+                    return true;
+                }
+                if (end - base > 16)
+                    return false;
+                block[j].Base[half] = base;
+                for (uint32_t l = 0; l < 4; ++l)
+                    block[j].Rel[4 * half + l] = static_cast<uint8_t>(at[l] - base);
+            }
+        }
+        for (uint32_t j = 0; j < channels; ++j)
+            *w++ = block[j];
+    }
+    table.InLine = k;
+    table.Windows = windows;
+    return true;
+}
+
 SCANDRV_SCALER_LAYOUTS(, WidenUniform)
 SCANDRV_SCALER_LAYOUTS(, NarrowUniform)
 SCANDRV_SCALER_LAYOUTS(, WidenInsert)

@@ -20,6 +20,16 @@ template <typename Sample, unsigned Channels> void NarrowUniform(uint8_t *dstLin
 template <typename Sample, unsigned Channels> void WidenInsert(uint8_t *dstLine, const uint8_t *srcLine);
 template <typename Sample, unsigned Channels> void NarrowDrop(uint8_t *dstLine, const uint8_t *srcLine);
 
+/* Fills the tables of a vector uniform routine for the geometry in
+ * LinePipeline: offsets and multipliers hold DstPixels entries each;
+ * readBytes is how far the routine's loads reach past an offset. */
+void BuildUniformAcross(UniformAcrossTable &table, uint32_t *offsets, uint32_t *multipliers, uint32_t readBytes);
+
+/* Fills windows (16 bytes for every eight output samples) from the tables
+ * and sets table.Windows and the InLine of windowed loads, if every vector
+ * up to the line's end fits its windows; false leaves the table as it was. */
+bool BuildAcrossWindows(UniformAcrossTable &table, AcrossWindow *windows);
+
 /* The four layouts of every family, instantiated in horizontal.cpp. */
 #define SCANDRV_SCALER_LAYOUTS(prefix, Family)                                                  \
     prefix template void Family<uint16_t, 3>(uint8_t *, const uint8_t *);                       \

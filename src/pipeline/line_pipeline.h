@@ -27,6 +27,38 @@ typedef int32_t (*ChunkRoutineFn)(const ChunkDesc &dst, const ChunkDesc &src, ui
                                   uint32_t &produced);
 /* A horizontal routine: makes one output line from one source-geometry line. */
 typedef void (*LineScalerFn)(uint8_t *dstLine, const uint8_t *srcLine);
+/* A vertical blend: count samples of prev blended toward cur by w/n (w < n),
+ * each truncated toward prev (InterpolateSample), written to out. */
+typedef void (*LineBlendFn)(uint8_t *out, const uint8_t *prev, const uint8_t *cur, uint32_t count, uint32_t w,
+                            uint32_t n);
+
+/* Where the vector uniform horizontal routines find their sources, made once
+ * per scan by the set-up (horizontal.cpp) in the line-buffer block. Output
+ * pixel k from Head on is prev + (next - prev) x Multipliers[k] / 2^Shift,
+ * truncated toward prev, per channel, where prev is the pixel starting at
+ * byte Offsets[k] of the source line and next the pixel after it; a
+ * multiplier of 0 makes the pixel at Offsets[k] itself and reads nothing
+ * after it. The pixels before Head blend against the extrapolated pixel
+ * before the line. From InLine on, the vector loads would reach past the
+ * source line. Where every vector's sources fit two 16-byte windows, the
+ * routine shuffles them out of Windows instead of gathering them. */
+struct AcrossWindow;
+struct UniformAcrossTable {
+    const uint32_t *Offsets;
+    const uint32_t *Multipliers;
+    const AcrossWindow *Windows; /* null: the sources are gathered */
+    uint32_t Head;
+    uint32_t InLine;
+    uint32_t Shift;
+};
+
+/* Where eight samples of the output (one vector, from Head on) find their
+ * pair when each half of four takes it from 16 source bytes: the window's
+ * start in the source line, per half, and each sample's byte within it. */
+struct AcrossWindow {
+    uint32_t Base[2];
+    uint8_t Rel[8];
+};
 
 /* What the set-up hands to InitLinePipeline; the head of LinePipeline. */
 struct PipelineParams {
@@ -47,7 +79,7 @@ struct LinePipelineRecord : PipelineParams {
     uint32_t LineTarget;         /* vertical counter, meaning per method (vertical.cpp) */
     uint32_t InsertLeft;         /* insert-and-drop: lines still to make from the current
                                     source line; all bits set: take up a new one */
-    MemoryHandle BufferHandle;   /* block holding PrevLine and WorkLine, or null */
+    MemoryHandle BufferHandle;   /* block holding PrevLine, WorkLine and Across's tables, or null */
     uint8_t *PrevLine;           /* previous source line (or the extrapolated one) */
     uint8_t *WorkLine;           /* the line being blended */
     ChunkRoutineFn ChunkRoutine; /* UniformChunk or InsertChunk; null: lines cannot flow */
@@ -58,6 +90,8 @@ struct LinePipelineRecord : PipelineParams {
     uint32_t CurWeight;          /* insert-and-drop: weight of the source line */
     uint32_t WeightSum;          /* insert-and-drop: divisor of a blend */
     uint32_t OutputLinesLeft;    /* output lines the scan still owes; no routine makes more */
+    LineBlendFn LineBlend;       /* uniform: the vertical blend of the sample width */
+    UniformAcrossTable Across;   /* tables of a vector uniform LineScaler; null pointers otherwise */
 };
 
 extern LinePipelineRecord LinePipeline;

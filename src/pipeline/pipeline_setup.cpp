@@ -9,10 +9,12 @@
 
 #include "horizontal.h"
 #include "image/transfer_state.h"
+#include "platform/vector_support.h"
 #include "scan/scan_state.h"
 #include "scsi/byte_order.h"
 #include "scsi/commands.h"
 #include "scsi/result.h"
+#include "vector_routines.h"
 #include "vertical.h"
 
 LinePipelineRecord LinePipeline = {};
@@ -89,6 +91,45 @@ LineScalerFn FindLineScaler(uint8_t method)
     return nullptr;
 }
 
+/* The uniform vertical blend of the sample width: the vector one wherever it
+ * can run. */
+LineBlendFn FindLineBlend()
+{
+#if defined(SCANDRV_HAVE_AVX2)
+    if (VectorRoutinesUsable())
+        return WideSamples() ? BlendLinesAvx2Word : BlendLinesAvx2Byte;
+#endif
+    return WideSamples() ? BlendLines<uint16_t> : BlendLines<uint8_t>;
+}
+
+/* Whether the uniform method scales across with a vector routine: not where
+ * the pixel counts agree, lines too short to gain from its tables, or no
+ * vector routines can run. */
+bool VectorAcross()
+{
+#if defined(SCANDRV_HAVE_AVX2)
+    const LinePipelineRecord &pipe = LinePipeline;
+    return pipe.UniformResample == 1 && VectorRoutinesUsable() && pipe.SrcPixels != pipe.DstPixels &&
+           pipe.DstPixels >= kAcrossVectorMinPixels;
+#else
+    return false;
+#endif
+}
+
+/* The vector routine for the layout, windowed or gathering. */
+LineScalerFn FindVectorUniformScaler(bool windowed)
+{
+#if defined(SCANDRV_HAVE_AVX2)
+    static const LineScalerFn kRoutines[2][2][2] = {
+        {{UniformAcrossAvx2Gray8, UniformAcrossAvx2Gray16}, {UniformAcrossAvx2Rgb8, UniformAcrossAvx2Rgb16}},
+        {{UniformWindowAvx2Gray8, UniformWindowAvx2Gray16}, {UniformWindowAvx2Rgb8, UniformWindowAvx2Rgb16}}};
+    return kRoutines[windowed][LinePipeline.Color != 0][WideSamples()];
+#else
+    (void)windowed;
+    return nullptr;
+#endif
+}
+
 /* 2^bits - 1 in 16 bits for word samples. From 16 bits up its low 16 bits are
  * all ones; taking them so keeps the shift defined for any requested depth. */
 uint16_t SampleMaxFor(uint16_t bits)
@@ -132,19 +173,26 @@ bool PipelineCanCarry(const PipelineParams &p, bool packed, uint32_t reportedLin
 void ReleaseLineBuffers()
 {
     LinePipelineRecord &pipe = LinePipeline;
-    if (!pipe.PrevLine)
+    if (!pipe.BufferHandle)
         return;
     UnlockMovable(pipe.BufferHandle);
     FreeMovable(pipe.BufferHandle);
     pipe.BufferHandle = nullptr;
     pipe.PrevLine = nullptr;
     pipe.WorkLine = nullptr;
+    /* A vector horizontal routine loses its tables with the block: the
+     * plain one takes its place. */
+    if (pipe.Across.Offsets) {
+        pipe.Across = {};
+        pipe.LineScaler = FindLineScaler(kUniform);
+    }
 }
 
 void SelectUniformRoutines()
 {
     LinePipelineRecord &pipe = LinePipeline;
     pipe.LineScaler = FindLineScaler(kUniform);
+    pipe.LineBlend = FindLineBlend();
     pipe.FirstLine = 1;
     pipe.LinePhase = pipe.DstLines;
     pipe.LineTarget = pipe.SrcLines;
@@ -177,30 +225,46 @@ int InitLinePipeline(const PipelineParams &params)
         SelectInsertRoutines();
     }
 
-    if (pipe.DstPixels == pipe.SrcPixels && pipe.DstLines == pipe.SrcLines) {
-        ReleaseLineBuffers();
-        return 1;
-    }
-    /* Scaling across alone needs no line buffer. */
-    if (pipe.DstLines == pipe.SrcLines)
-        return 1;
-
     /* A block still held by a scan that was never ended is given back before
      * a new one is taken; its handle would otherwise be lost. */
     ReleaseLineBuffers();
-    const uint32_t lineBytes = pipe.DstLineBytes > pipe.SrcLineBytes ? pipe.DstLineBytes : pipe.SrcLineBytes;
-    MemoryHandle handle = AllocateMovable(2 * lineBytes);
-    uint8_t *lines = handle ? static_cast<uint8_t *>(LockMovable(handle)) : nullptr;
-    if (!lines) {
+
+    /* The block holds the two line buffers when the line counts differ and,
+     * behind them, the tables of a vector uniform horizontal routine (two
+     * words per output pixel). Scaling across with the plain routines alone
+     * needs no block. */
+    const uint32_t lineBytes = pipe.DstLines == pipe.SrcLines ? 0
+                               : pipe.DstLineBytes > pipe.SrcLineBytes ? pipe.DstLineBytes
+                                                                       : pipe.SrcLineBytes;
+    const bool vectorAcross = VectorAcross();
+    const uint32_t tablesAt = (2 * lineBytes + 31) & ~31u;
+    const uint32_t windowsAt = 2 * 4 * pipe.DstPixels;
+    const uint32_t windowCount = (pipe.DstPixels / 8 + 1) * (pipe.Color ? 3 : 1);
+    const uint32_t tableBytes = vectorAcross ? windowsAt + windowCount * sizeof(AcrossWindow) : 0;
+    if (lineBytes == 0 && tableBytes == 0)
+        return 1;
+    MemoryHandle handle = AllocateMovable(tableBytes ? tablesAt + tableBytes : 2 * lineBytes);
+    uint8_t *block = handle ? static_cast<uint8_t *>(LockMovable(handle)) : nullptr;
+    if (!block) {
         if (handle)
             FreeMovable(handle);
-        /* The vertical routines cannot run without their buffers. */
+        /* The routines cannot run without their buffers. */
         pipe.ChunkRoutine = nullptr;
         return 0;
     }
     pipe.BufferHandle = handle;
-    pipe.PrevLine = lines;
-    pipe.WorkLine = lines + lineBytes;
+    if (lineBytes) {
+        pipe.PrevLine = block;
+        pipe.WorkLine = block + lineBytes;
+    }
+    if (vectorAcross) {
+        uint32_t *offsets = reinterpret_cast<uint32_t *>(block + tablesAt);
+        BuildUniformAcross(pipe.Across, offsets, offsets + pipe.DstPixels,
+                           AcrossReadBytes(pipe.Color != 0, WideSamples()));
+        const bool windowed =
+            BuildAcrossWindows(pipe.Across, reinterpret_cast<AcrossWindow *>(block + tablesAt + windowsAt));
+        pipe.LineScaler = FindVectorUniformScaler(windowed);
+    }
     return 1;
 }
 

@@ -61,6 +61,17 @@ inline uint32_t InterpolateDivided(uint32_t p, uint32_t c, uint32_t w, const Exa
     return up ? p + q : p - q;
 }
 
+/*
+ * A blend weight w/n fixed for a line (vertical) or a scan (horizontal) as a
+ * multiplier m for samples below 2^bits: floor(d x m / 2^shift) is
+ * floor(d x w / n) for every sample difference d. WeightShift gives
+ * shift = bits + ceil(log2 n) (at most 24 for bytes, 32 for words) and
+ * WeightMultiplier m = ceil(w x 2^shift / n) < 2^shift for w < n. Defined in
+ * vertical.cpp, with the proof, for plain and vector code alike.
+ */
+uint32_t WeightShift(uint32_t n, uint32_t bits);
+uint32_t WeightMultiplier(uint32_t w, uint32_t n, uint32_t shift);
+
 /* The step from b to a continued one step beyond a (2a - b), held within
  * 0..max. A result that wraps below 0 comes out as 0. */
 inline uint32_t ExtrapolateSample(uint32_t a, uint32_t b, uint32_t max)

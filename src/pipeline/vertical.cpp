@@ -5,7 +5,8 @@
  * line leaves through EmitLine and so through the horizontal routine.
  *
  * Blends run sample by sample over whole lines, in bytes or 16-bit words by
- * the template's sample type; grey and colour lines are alike to them.
+ * the template's sample type; grey and colour lines are alike to them. The
+ * uniform blend goes through LineBlend, plain or vector as the set-up chose.
  * Below, S = SrcLines and R = DstLines. Nothing here allocates: the two line
  * buffers come from the set-up.
  */
@@ -22,17 +23,6 @@ LinePipelineRecord &Pipe = LinePipeline;
 uint32_t Smaller(uint32_t a, uint32_t b)
 {
     return a < b ? a : b;
-}
-
-/* out[i] = prev[i] blended toward cur[i] by w/n, for count samples (w < n). */
-template <typename Sample>
-void BlendLines(uint8_t *out, const uint8_t *prev, const uint8_t *cur, uint32_t count, uint32_t w,
-                uint32_t n)
-{
-    const ExactDivider byN = MakeDivider(n);
-    for (uint32_t i = 0; i < count; ++i)
-        StoreSample<Sample>(out, i,
-                            InterpolateDivided(LoadSample<Sample>(prev, i), LoadSample<Sample>(cur, i), w, byN));
 }
 
 /* out[i] = (prev[i] x pw + cur[i] x cw) / sum, truncated, for count samples. */
@@ -80,7 +70,7 @@ template <typename Sample> int UniformExpandLine(const uint8_t *line)
     if (Pipe.LineTarget == Pipe.DstLines)
         std::memcpy(Pipe.WorkLine, line, count * sizeof(Sample));
     else
-        BlendLines<Sample>(Pipe.WorkLine, Pipe.PrevLine, line, count, Pipe.LineTarget, Pipe.DstLines);
+        Pipe.LineBlend(Pipe.WorkLine, Pipe.PrevLine, line, count, Pipe.LineTarget, Pipe.DstLines);
     Pipe.LineTarget += Pipe.SrcLines;
     --Pipe.LinePhase;
     if (Pipe.LineTarget > Pipe.DstLines) {
@@ -93,16 +83,21 @@ template <typename Sample> int UniformExpandLine(const uint8_t *line)
 
 /* One output line of a uniform reduction at output position out, source line
  * at position pos: the line scaled across, blended with PrevLine (the line
- * before, already scaled) at w = out + R - pos, which lies in 1..R. */
+ * before, already scaled) at w = out + R - pos, which lies in 1..R. At w = R
+ * the output line is the source line scaled across, made in place. */
 template <typename Sample> void UniformReduceLine(uint32_t out, uint32_t pos, uint8_t *dstLine, const uint8_t *srcLine)
 {
     const uint32_t w = out + Pipe.DstLines - pos;
     const uint32_t count = Pipe.DstPixels * (Pipe.Color ? 3 : 1);
+    if (w == Pipe.DstLines) {
+        if (Pipe.LineScaler)
+            Pipe.LineScaler(dstLine, srcLine);
+        else
+            std::memcpy(dstLine, srcLine, count * sizeof(Sample));
+        return;
+    }
     EmitLine(Pipe.WorkLine, srcLine);
-    if (w == Pipe.DstLines)
-        std::memcpy(dstLine, Pipe.WorkLine, count * sizeof(Sample));
-    else
-        BlendLines<Sample>(dstLine, Pipe.PrevLine, Pipe.WorkLine, count, w, Pipe.DstLines);
+    Pipe.LineBlend(dstLine, Pipe.PrevLine, Pipe.WorkLine, count, w, Pipe.DstLines);
 }
 
 /* Builds the next output line of an insert enlargement in WorkLine. A source
@@ -187,7 +182,8 @@ int32_t UniformEnlarge(const ChunkDesc &dst, const ChunkDesc &src, uint32_t room
 /* Uniform, R < S. Positions in a unit where a source line is R long and an
  * output line S long: LinePhase is the source position, LineTarget the
  * output position. PrevLine holds the line before, scaled across, whenever
- * the next output line falls between it and the current one. */
+ * the next output line falls between it and the current one; one that falls
+ * on the next line itself does not blend, so then none is made. */
 template <typename Sample>
 int32_t UniformReduce(const ChunkDesc &dst, const ChunkDesc &src, uint32_t room, uint32_t &consumed,
                       uint32_t &produced)
@@ -204,7 +200,7 @@ int32_t UniformReduce(const ChunkDesc &dst, const ChunkDesc &src, uint32_t room,
             out += Pipe.SrcLines;
         }
         pos += Pipe.DstLines;
-        if (out <= pos)
+        if (out < pos)
             EmitLine(Pipe.PrevLine, line);
         line += Pipe.SrcLineBytes;
         ++consumed;
@@ -295,6 +291,41 @@ int32_t RunChunk(const ChunkDesc &dst, const ChunkDesc &src, uint32_t &consumed,
 }
 
 } // namespace
+
+/*
+ * With D = 2^bits and shift = bits + ceil(log2 n), D x n <= 2^shift. Writing
+ * m x n = w x 2^shift + e with 0 <= e < n, for a difference d < D
+ * d x m / 2^shift = d x w / n + d x e / (n x 2^shift); d x e < D x n <= 2^shift
+ * keeps the excess below 1 / n, and d x w / n lies at least 1 / n below the
+ * next whole number, so both have the same whole part. With w < n, m < 2^shift:
+ * d x m < 2^32 for bytes (shift <= 24) and m < 2^32 for words (shift <= 32,
+ * products in 64 bits). n = 1 has no w below it and never comes here.
+ */
+uint32_t WeightShift(uint32_t n, uint32_t bits)
+{
+    uint32_t l = 0;
+    while ((uint64_t{1} << l) < n)
+        ++l;
+    return bits + l;
+}
+
+uint32_t WeightMultiplier(uint32_t w, uint32_t n, uint32_t shift)
+{
+    return static_cast<uint32_t>(((uint64_t{w} << shift) + n - 1) / n);
+}
+
+/* out[i] = prev[i] blended toward cur[i] by w/n, for count samples (w < n). */
+template <typename Sample>
+void BlendLines(uint8_t *out, const uint8_t *prev, const uint8_t *cur, uint32_t count, uint32_t w, uint32_t n)
+{
+    const ExactDivider byN = MakeDivider(n);
+    for (uint32_t i = 0; i < count; ++i)
+        StoreSample<Sample>(out, i,
+                            InterpolateDivided(LoadSample<Sample>(prev, i), LoadSample<Sample>(cur, i), w, byN));
+}
+
+template void BlendLines<uint8_t>(uint8_t *, const uint8_t *, const uint8_t *, uint32_t, uint32_t, uint32_t);
+template void BlendLines<uint16_t>(uint8_t *, const uint8_t *, const uint8_t *, uint32_t, uint32_t, uint32_t);
 
 void EmitLine(uint8_t *dstLine, const uint8_t *srcLine)
 {

@@ -20,6 +20,13 @@ int32_t UniformChunk(const ChunkDesc &dst, const ChunkDesc &src, uint32_t &consu
 template <typename Sample>
 int32_t InsertChunk(const ChunkDesc &dst, const ChunkDesc &src, uint32_t &consumed, uint32_t &produced);
 
+/* The plain uniform blend of a sample type (LineBlendFn). */
+template <typename Sample>
+void BlendLines(uint8_t *out, const uint8_t *prev, const uint8_t *cur, uint32_t count, uint32_t w, uint32_t n);
+extern template void BlendLines<uint8_t>(uint8_t *, const uint8_t *, const uint8_t *, uint32_t, uint32_t, uint32_t);
+extern template void BlendLines<uint16_t>(uint8_t *, const uint8_t *, const uint8_t *, uint32_t, uint32_t,
+                                          uint32_t);
+
 #define SCANDRV_CHUNK_WIDTHS(prefix, Routine)                                                   \
     prefix template int32_t Routine<uint8_t>(const ChunkDesc &, const ChunkDesc &, uint32_t &,   \
                                              uint32_t &);                                        \

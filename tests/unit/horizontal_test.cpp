@@ -107,4 +107,30 @@ TEST(HorizontalScaling, EveryRoutineMatchesReferenceOnRandomLines)
     }
 }
 
+/* The uniform routine the set-up picks (a vector one where the processor
+ * has them, with its tables) against the reference, on lines long enough
+ * for it, both directions, every layout and random sample depths. */
+TEST(HorizontalScaling, ChosenUniformRoutineMatchesReference)
+{
+    for (uint32_t seed = 0; seed < 200; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        const bool color = seed % 2, wide = seed / 2 % 2;
+        const uint32_t channels = color ? 3 : 1, pixelBytes = channels * (wide ? 2 : 1);
+        const uint16_t bits = wide ? static_cast<uint16_t>(9 + rng() % 8) : 8;
+        const uint32_t max = (1u << bits) - 1;
+        const uint32_t ds = 1 + rng() % 300, dd = 16 + rng() % 300;
+        ASSERT_EQ(InitLinePipeline({1, color, bits, ds, 1, ds * pixelBytes, dd, 1, dd * pixelBytes}), 1);
+        L src(ds * channels);
+        for (uint32_t &s : src)
+            s = rng() % 4 == 0 ? (rng() % 2) * max : rng() % (max + 1);
+        const std::vector<uint8_t> in = ref::ToBytes(src, wide);
+        std::vector<uint8_t> out(dd * pixelBytes);
+        EmitLine(out.data(), in.data());
+        EXPECT_EQ(ref::FromBytes(out.data(), dd * channels, wide), ref::ScaleLine(src, channels, dd, true, max));
+        ReleaseLineBuffers();
+    }
+    EXPECT_EQ(LiveAllocations(), 0);
+}
+
 } // namespace
