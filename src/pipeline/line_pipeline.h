@@ -33,7 +33,7 @@ typedef void (*LineBlendFn)(uint8_t *out, const uint8_t *prev, const uint8_t *cu
                             uint32_t n);
 
 /* Where the vector uniform horizontal routines find their sources, made once
- * per scan by the set-up (horizontal.cpp) in the line-buffer block. Output
+ * per scan by the set-up (horizontal.cpp) in a block of their own. Output
  * pixel k from Head on is prev + (next - prev) x Multipliers[k] / 2^Shift,
  * truncated toward prev, per channel, where prev is the pixel starting at
  * byte Offsets[k] of the source line and next the pixel after it; a
@@ -79,7 +79,7 @@ struct LinePipelineRecord : PipelineParams {
     uint32_t LineTarget;         /* vertical counter, meaning per method (vertical.cpp) */
     uint32_t InsertLeft;         /* insert-and-drop: lines still to make from the current
                                     source line; all bits set: take up a new one */
-    MemoryHandle BufferHandle;   /* block holding PrevLine, WorkLine and Across's tables, or null */
+    MemoryHandle BufferHandle;   /* block holding PrevLine and WorkLine, or null */
     uint8_t *PrevLine;           /* previous source line (or the extrapolated one) */
     uint8_t *WorkLine;           /* the line being blended */
     ChunkRoutineFn ChunkRoutine; /* UniformChunk or InsertChunk; null: lines cannot flow */
@@ -92,6 +92,7 @@ struct LinePipelineRecord : PipelineParams {
     uint32_t OutputLinesLeft;    /* output lines the scan still owes; no routine makes more */
     LineBlendFn LineBlend;       /* uniform: the vertical blend of the sample width */
     UniformAcrossTable Across;   /* tables of a vector uniform LineScaler; null pointers otherwise */
+    MemoryHandle AcrossHandle;   /* block holding Across's tables, or null */
 };
 
 extern LinePipelineRecord LinePipeline;
@@ -104,12 +105,14 @@ extern LinePipelineRecord LinePipeline;
 bool SetUpLinePipeline(ScanAttributeBlock *block);
 
 /* Copies the record into LinePipeline, chooses the routines and counters and
- * takes the line buffers when the line counts differ. 1 on success, 0 when
- * the buffers were not obtained; then no block is held and ChunkRoutine is
- * null. Trusts the record: SetUpLinePipeline checks the geometry first. */
+ * takes the line buffers when the line counts differ, and the tables of a
+ * vector uniform routine when one is chosen (without them the plain routine
+ * stays). 1 on success, 0 when the line buffers were not obtained; then no
+ * block is held and ChunkRoutine is null. Trusts the record:
+ * SetUpLinePipeline checks the geometry first. */
 int InitLinePipeline(const PipelineParams &params);
 
-/* Frees the line buffers if any are held. */
+/* Frees the line buffers and the vector tables if any are held. */
 void ReleaseLineBuffers();
 
 /* Chooses LineScaler and sets the counters of their method. */

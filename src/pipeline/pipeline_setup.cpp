@@ -170,22 +170,63 @@ bool PipelineCanCarry(const PipelineParams &p, bool packed, uint32_t reportedLin
 
 } // namespace
 
+/* Frees a movable block taken and locked by TakeLockedBlock. */
+static void FreeLockedBlock(MemoryHandle &handle)
+{
+    if (!handle)
+        return;
+    UnlockMovable(handle);
+    FreeMovable(handle);
+    handle = nullptr;
+}
+
+/* A movable, zero-filled block, locked; null with nothing held when either
+ * step fails. */
+static uint8_t *TakeLockedBlock(uint32_t bytes, MemoryHandle &handle)
+{
+    handle = AllocateMovable(bytes);
+    uint8_t *block = handle ? static_cast<uint8_t *>(LockMovable(handle)) : nullptr;
+    if (!block && handle) {
+        FreeMovable(handle);
+        handle = nullptr;
+    }
+    return block;
+}
+
 void ReleaseLineBuffers()
 {
     LinePipelineRecord &pipe = LinePipeline;
-    if (!pipe.BufferHandle)
-        return;
-    UnlockMovable(pipe.BufferHandle);
-    FreeMovable(pipe.BufferHandle);
-    pipe.BufferHandle = nullptr;
+    FreeLockedBlock(pipe.BufferHandle);
     pipe.PrevLine = nullptr;
     pipe.WorkLine = nullptr;
-    /* A vector horizontal routine loses its tables with the block: the
+    /* A vector horizontal routine loses its tables with their block: the
      * plain one takes its place. */
-    if (pipe.Across.Offsets) {
+    if (pipe.AcrossHandle) {
+        FreeLockedBlock(pipe.AcrossHandle);
         pipe.Across = {};
         pipe.LineScaler = FindLineScaler(kUniform);
     }
+}
+
+/* The tables of a vector uniform routine (two words per output pixel, and
+ * the shuffle windows) in a block of their own. They only make the scan
+ * faster: where the block cannot be had the plain routine, which gives the
+ * same bytes, stays chosen and the scan goes on. */
+static void TakeAcrossTables()
+{
+    LinePipelineRecord &pipe = LinePipeline;
+    if (!VectorAcross())
+        return;
+    const uint32_t windowsAt = 2 * 4 * pipe.DstPixels;
+    const uint32_t windowCount = (pipe.DstPixels / 8 + 1) * (pipe.Color ? 3 : 1);
+    uint8_t *block = TakeLockedBlock(windowsAt + windowCount * sizeof(AcrossWindow), pipe.AcrossHandle);
+    if (!block)
+        return;
+    uint32_t *offsets = reinterpret_cast<uint32_t *>(block);
+    BuildUniformAcross(pipe.Across, offsets, offsets + pipe.DstPixels,
+                       AcrossReadBytes(pipe.Color != 0, WideSamples()));
+    const bool windowed = BuildAcrossWindows(pipe.Across, reinterpret_cast<AcrossWindow *>(block + windowsAt));
+    pipe.LineScaler = FindVectorUniformScaler(windowed);
 }
 
 void SelectUniformRoutines()
@@ -215,6 +256,9 @@ void SelectInsertRoutines()
 int InitLinePipeline(const PipelineParams &params)
 {
     LinePipelineRecord &pipe = LinePipeline;
+    /* Blocks still held by a scan that was never ended are given back before
+     * new ones are taken; their handles would otherwise be lost. */
+    ReleaseLineBuffers();
     static_cast<PipelineParams &>(pipe) = params;
     pipe.OutputLinesLeft = pipe.DstLines;
     if (pipe.UniformResample == 1) {
@@ -225,46 +269,20 @@ int InitLinePipeline(const PipelineParams &params)
         SelectInsertRoutines();
     }
 
-    /* A block still held by a scan that was never ended is given back before
-     * a new one is taken; its handle would otherwise be lost. */
-    ReleaseLineBuffers();
-
-    /* The block holds the two line buffers when the line counts differ and,
-     * behind them, the tables of a vector uniform horizontal routine (two
-     * words per output pixel). Scaling across with the plain routines alone
-     * needs no block. */
-    const uint32_t lineBytes = pipe.DstLines == pipe.SrcLines ? 0
-                               : pipe.DstLineBytes > pipe.SrcLineBytes ? pipe.DstLineBytes
-                                                                       : pipe.SrcLineBytes;
-    const bool vectorAcross = VectorAcross();
-    const uint32_t tablesAt = (2 * lineBytes + 31) & ~31u;
-    const uint32_t windowsAt = 2 * 4 * pipe.DstPixels;
-    const uint32_t windowCount = (pipe.DstPixels / 8 + 1) * (pipe.Color ? 3 : 1);
-    const uint32_t tableBytes = vectorAcross ? windowsAt + windowCount * sizeof(AcrossWindow) : 0;
-    if (lineBytes == 0 && tableBytes == 0)
-        return 1;
-    MemoryHandle handle = AllocateMovable(tableBytes ? tablesAt + tableBytes : 2 * lineBytes);
-    uint8_t *block = handle ? static_cast<uint8_t *>(LockMovable(handle)) : nullptr;
-    if (!block) {
-        if (handle)
-            FreeMovable(handle);
-        /* The routines cannot run without their buffers. */
-        pipe.ChunkRoutine = nullptr;
-        return 0;
-    }
-    pipe.BufferHandle = handle;
-    if (lineBytes) {
+    /* The two line buffers, when the line counts differ: each holds a line
+     * of either geometry. Scaling across alone needs none. */
+    if (pipe.DstLines != pipe.SrcLines) {
+        const uint32_t lineBytes = pipe.DstLineBytes > pipe.SrcLineBytes ? pipe.DstLineBytes : pipe.SrcLineBytes;
+        uint8_t *block = TakeLockedBlock(2 * lineBytes, pipe.BufferHandle);
+        if (!block) {
+            /* The routines cannot run without their buffers. */
+            pipe.ChunkRoutine = nullptr;
+            return 0;
+        }
         pipe.PrevLine = block;
         pipe.WorkLine = block + lineBytes;
     }
-    if (vectorAcross) {
-        uint32_t *offsets = reinterpret_cast<uint32_t *>(block + tablesAt);
-        BuildUniformAcross(pipe.Across, offsets, offsets + pipe.DstPixels,
-                           AcrossReadBytes(pipe.Color != 0, WideSamples()));
-        const bool windowed =
-            BuildAcrossWindows(pipe.Across, reinterpret_cast<AcrossWindow *>(block + tablesAt + windowsAt));
-        pipe.LineScaler = FindVectorUniformScaler(windowed);
-    }
+    TakeAcrossTables();
     return 1;
 }
 

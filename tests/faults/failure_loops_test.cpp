@@ -12,6 +12,7 @@
 #include "driver_fixture.h"
 #include "api/device_control.h"
 #include "platform/platform.h"
+#include "platform/vector_support.h"
 #include "scan/scan_state.h"
 
 #include <algorithm>
@@ -99,11 +100,12 @@ struct ScanKind {
     const char *Name;
     std::function<void(FakeScanner &, ScanAttributeBlock &)> Set;
     int AllocationSites; /* allocations a scan of this kind makes */
+    int SpareSites;      /* more it makes with vector routines (their tables), and can do without */
 };
 
 const ScanKind kScanKinds[] = {
-    {"grey", [](FakeScanner &, ScanAttributeBlock &) {}, 2},
-    {"colour whole pixels", [](FakeScanner &, ScanAttributeBlock &b) { b.wImageType = SD_IMAGE_COLOR; }, 2},
+    {"grey", [](FakeScanner &, ScanAttributeBlock &) {}, 2, 0},
+    {"colour whole pixels", [](FakeScanner &, ScanAttributeBlock &b) { b.wImageType = SD_IMAGE_COLOR; }, 2, 0},
     {"colour tagged",
      [](FakeScanner &s, ScanAttributeBlock &b) {
          b.wImageType = SD_IMAGE_COLOR;
@@ -111,16 +113,16 @@ const ScanKind kScanKinds[] = {
          s.Page[2] = 8;
          s.SegmentGap = 3;
      },
-     3},
+     3, 0},
     {"bits by the driver",
      [](FakeScanner &s, ScanAttributeBlock &b) {
          b.wBitsPerPixel = 1;
          s.Page[13] = 0x08;
      },
-     3},
-    {"scaled up", [](FakeScanner &, ScanAttributeBlock &b) { b.wResolution = 1200; }, 4},
-    {"scaled down", [](FakeScanner &, ScanAttributeBlock &b) { b.wResolution = 100; }, 4},
-    {"calibrated", [](FakeScanner &s, ScanAttributeBlock &) { s.Lamp[0] = 0x01; }, 5},
+     3, 0},
+    {"scaled up", [](FakeScanner &, ScanAttributeBlock &b) { b.wResolution = 1200; }, 4, 1},
+    {"scaled down", [](FakeScanner &, ScanAttributeBlock &b) { b.wResolution = 100; }, 4, 0},
+    {"calibrated", [](FakeScanner &s, ScanAttributeBlock &) { s.Lamp[0] = 0x01; }, 5, 0},
 };
 
 class FailureLoops : public ScanTest {
@@ -270,7 +272,7 @@ TEST_F(FailureLoops, EveryAllocationOfEveryScanKindFailsWithNoMemoryAndLeaksNoth
     for (const ScanKind &kind : kScanKinds) {
         for (bool persistent : {false, true}) {
             const int live = LiveAllocations();
-            int sites = 0;
+            int sites = 0, spared = 0;
             for (int n = 1;; ++n) {
                 SCOPED_TRACE(std::string(kind.Name) + (persistent ? ", from" : ", only") + " allocation " +
                              std::to_string(n));
@@ -287,8 +289,16 @@ TEST_F(FailureLoops, EveryAllocationOfEveryScanKindFailsWithNoMemoryAndLeaksNoth
                     EXPECT_EQ(run.Delivered, run.Promised);
                     break;
                 }
-                ++sites;
                 ASSERT_LE(n, 20) << "the loop does not end";
+                if (run.Start == kOk && run.ImageErrors.empty()) {
+                    /* The vector tables: without them the plain routine
+                     * makes the same lines. */
+                    EXPECT_EQ(run.Delivered, run.Promised);
+                    EXPECT_EQ(run.Abort, kOk);
+                    ++spared;
+                    continue;
+                }
+                ++sites;
                 if (run.Start != kOk) {
                     /* Calibration and gamma report it as a command's code,
                      * the pipeline as its own: the low half is the code. */
@@ -305,7 +315,11 @@ TEST_F(FailureLoops, EveryAllocationOfEveryScanKindFailsWithNoMemoryAndLeaksNoth
                 }
                 EXPECT_EQ(run.Abort, kOk);
             }
-            EXPECT_EQ(sites, kind.AllocationSites) << kind.Name << (persistent ? " persistent" : " transient");
+            /* Failing from the tables on fails the allocations after them too. */
+            const int spare = VectorRoutinesUsable() ? kind.SpareSites : 0;
+            EXPECT_EQ(sites, kind.AllocationSites + (persistent ? spare : 0))
+                << kind.Name << (persistent ? " persistent" : " transient");
+            EXPECT_EQ(spared, persistent ? 0 : spare) << kind.Name;
         }
     }
 }
