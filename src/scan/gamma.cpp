@@ -81,14 +81,6 @@ void ConvertGammaChannel(uint16_t *channel, uint32_t n, const uint8_t *caller, u
     }
 }
 
-/* a x b, or the largest value when it does not fit. */
-static uint64_t SaturatingProduct(uint64_t a, uint64_t b)
-{
-    if (b != 0 && a > UINT64_MAX / b)
-        return UINT64_MAX;
-    return a * b;
-}
-
 /*
  * Worked in 64 bits so that a large lAdjust or channel factor cannot wrap the
  * product into a small, wrong index: for the offered ranges (lAdjust 0-510,
@@ -96,19 +88,52 @@ static uint64_t SaturatingProduct(uint64_t a, uint64_t b)
  * exactly the 32-bit one wherever that did not wrap. For indexes beyond
  * 16 bits a product saturates instead; a saturated value still ends above any
  * `last`, and a factor of 0 still gives 0, so the capped result is the true
- * one.
+ * one. Everything but the index is fixed for a channel, so the gain and the
+ * bounds of the saturating products are found once, not per entry.
  */
-uint32_t GainIndex(int64_t percent, uint32_t factor, uint32_t last, uint32_t index)
+struct ChannelGain {
+    uint64_t Gain;
+    uint64_t Percent;      /* 0: lAdjust does not raise the gain */
+    uint64_t PercentLimit; /* largest value that times Percent fits */
+    uint64_t Factor;
+    uint64_t FactorLimit;
+    bool ApplyFactor;
+};
+
+static uint64_t ProductLimit(uint64_t b)
 {
+    return b != 0 ? UINT64_MAX / b : UINT64_MAX;
+}
+
+static ChannelGain GainFor(int64_t percent, uint32_t factor)
+{
+    ChannelGain g = {};
     /* "Image" 0 brightens by 20 %, 15 % on the second alternative source. */
-    uint64_t gain = Settings.Image != 0 ? 100 : ScanState.SourceBit2 != 0 ? 115 : 120;
-    uint64_t v = static_cast<uint64_t>(index) * gain;
-    if (percent > 100)
-        v = SaturatingProduct(v, static_cast<uint64_t>(percent)) / 100;
-    if (Settings.bfApplyInGamma)
-        v = SaturatingProduct(v, factor) >> 8;
+    g.Gain = Settings.Image != 0 ? 100 : ScanState.SourceBit2 != 0 ? 115 : 120;
+    if (percent > 100) {
+        g.Percent = static_cast<uint64_t>(percent);
+        g.PercentLimit = ProductLimit(g.Percent);
+    }
+    g.ApplyFactor = Settings.bfApplyInGamma != 0;
+    g.Factor = factor;
+    g.FactorLimit = ProductLimit(factor);
+    return g;
+}
+
+static inline uint32_t GainedIndex(const ChannelGain &g, uint32_t last, uint32_t index)
+{
+    uint64_t v = static_cast<uint64_t>(index) * g.Gain;
+    if (g.Percent != 0)
+        v = (v > g.PercentLimit ? UINT64_MAX : v * g.Percent) / 100;
+    if (g.ApplyFactor)
+        v = (v > g.FactorLimit ? UINT64_MAX : v * g.Factor) >> 8;
     v /= 100;
     return v > last ? last : static_cast<uint32_t>(v);
+}
+
+uint32_t GainIndex(int64_t percent, uint32_t factor, uint32_t last, uint32_t index)
+{
+    return GainedIndex(GainFor(percent, factor), last, index);
 }
 
 ResultCode AdjustGammaTables(const ScanAttributeBlock *block, GammaTableSet &tables)
@@ -137,9 +162,16 @@ ResultCode AdjustGammaTables(const ScanAttributeBlock *block, GammaTableSet &tab
         /* lAdjust + 100 in 64 bits: no lAdjust overflows it. A one-channel
          * scan has only the green table and takes green's values. */
         const int64_t percent = static_cast<int64_t>(block->lAdjust[c]) + 100;
-        const uint32_t factor = CalibrationState.ChannelFactor[c];
-        for (uint32_t i = 0; i < n; ++i)
-            stretched[i] = old[GainIndex(percent, factor, n - 1, i)];
+        const ChannelGain gain = GainFor(percent, CalibrationState.ChannelFactor[c]);
+        /* The index never falls as i rises: once it reaches the last entry,
+         * the rest of the channel is that entry. */
+        uint32_t i = 0;
+        for (uint32_t from = 0; i < n && from < n - 1; ++i) {
+            from = GainedIndex(gain, n - 1, i);
+            stretched[i] = old[from];
+        }
+        for (; i < n; ++i)
+            stretched[i] = old[n - 1];
     }
     slot = 0;
     for (int c = 0; c < 3; ++c)
