@@ -2,8 +2,8 @@
  * Whole scans through the real driver library and the virtual scanner, as
  * an application runs them: calibration that removes the sensor's streaks,
  * colour-tagged and mirrored lines that come out like whole-pixel ones, 16
- * bits against 8, bilevel lines, device faults as result codes. Feeder
- * batches through the driver are in the scan command's tests.
+ * bits against 8, bilevel lines. Failures and their codes are in the
+ * failure loops; feeder batches in the scan command's tests.
  */
 #include "scandrv.h"
 #include "sim_config.h"
@@ -38,7 +38,7 @@ protected:
     }
     void TearDown() override
     {
-        SimConfigure("faults", "clear");
+        SimConfigure("faults", "clear"); /* the calibration test sets one */
         SimConfigure("document", "chart");
         if (!DocumentPath.empty())
             std::remove(DocumentPath.c_str());
@@ -185,18 +185,6 @@ TEST_F(SimScan, LineArtFromTheScannerAgreesWithGreyThresholded)
         for (uint32_t x = 0; x < grey.Width; ++x)
             agree += (grey.At(x, y) < 128) == bool(bits.At(x / 8, y) & (0x80 >> (x % 8)));
     EXPECT_GT(agree, grey.Bytes.size() * 9 / 10);
-}
-
-TEST_F(SimScan, DeviceFaultsComeBackAsResultCodes)
-{
-    ASSERT_EQ(Initialize(0), SD_OK);
-    ASSERT_EQ(SimConfigure("fault", "check:window:1:2C/02"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_ERR_WINDOW_COMBINATION);
-    ASSERT_EQ(SimConfigure("faults", "status:gamma:1:24"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_ERR_ADAPTER_FAILURE);
-    ASSERT_EQ(SimConfigure("faults", "early_end:20"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_OK) << "an early end is not an error";
-    EXPECT_EQ(Initialize(9), SD_ERR_ADAPTER) << "no device at that address";
 }
 
 } // namespace
