@@ -2,13 +2,12 @@
  * Whole scans through the real driver library and the virtual scanner, as
  * an application runs them: calibration that removes the sensor's streaks,
  * colour-tagged and mirrored lines that come out like whole-pixel ones, 16
- * bits against 8, bilevel images, device faults as result codes, and a
- * batch from the document feeder with the page numbers read back.
+ * bits against 8. Failures and their codes are in the failure loops;
+ * bilevel and feeder scans in the scan command's tests, the threshold on
+ * each side in the window and virtual scanner tests.
  */
 #include "scandrv.h"
 #include "sim_config.h"
-
-#include "../support/page_number.h"
 
 #include <gtest/gtest.h>
 
@@ -35,12 +34,12 @@ protected:
     void SetUp() override
     {
         for (auto [key, value] : {std::pair{"reset", "1"}, {"model", "attach"}, {"noise", "off"}, {"faults", "clear"},
-                                  {"document", "chart"}, {"feeder_pages", "0"}})
+                                  {"document", "chart"}})
             ASSERT_EQ(SimConfigure(key, value), 0) << key;
     }
     void TearDown() override
     {
-        SimConfigure("faults", "clear");
+        SimConfigure("faults", "clear"); /* the calibration test sets one */
         SimConfigure("document", "chart");
         if (!DocumentPath.empty())
             std::remove(DocumentPath.c_str());
@@ -171,73 +170,6 @@ TEST_F(SimScan, SixteenBitsAgreeWithEight)
         agree += std::abs(int(wide >> 8) - int(eight.Bytes[i])) <= 2;
     }
     EXPECT_GT(agree, eight.Bytes.size() * 98 / 100);
-}
-
-TEST_F(SimScan, LineArtFromTheScannerAgreesWithGreyThresholdedAndTheDriverDithers)
-{
-    ASSERT_EQ(Initialize(0), SD_OK);
-    Image bits = Scan(Request(SD_IMAGE_RED, 1, 250)); /* the scanner's threshold, 128 */
-    Image grey = Scan(Request(SD_IMAGE_RED, 8, 250));
-    ASSERT_EQ(bits.Result, SD_OK);
-    ASSERT_EQ(grey.Result, SD_OK);
-    ASSERT_EQ(bits.Lines, grey.Lines);
-    size_t agree = 0;
-    for (uint32_t y = 0; y < grey.Lines; ++y)
-        for (uint32_t x = 0; x < grey.Width; ++x)
-            agree += (grey.At(x, y) < 128) == bool(bits.At(x / 8, y) & (0x80 >> (x % 8)));
-    EXPECT_GT(agree, grey.Bytes.size() * 9 / 10);
-
-    ASSERT_EQ(Initialize(1), SD_OK); /* threshold only: the driver makes the halftone */
-    ScanAttributeBlock request = Request(SD_IMAGE_RED, 1, 100);
-    request.wHalftoneMode = SD_HALFTONE_BUILTIN;
-    request.wHalftonePattern = 10;
-    Image dithered = Scan(request);
-    ASSERT_EQ(dithered.Result, SD_OK);
-    EXPECT_EQ(dithered.LineBytes, 13u) << "100 pixels packed 8 to a byte";
-    size_t ones = 0;
-    for (uint8_t byte : dithered.Bytes)
-        ones += __builtin_popcount(byte);
-    EXPECT_GT(ones, 0u);
-    EXPECT_LT(ones, dithered.Bytes.size() * 8);
-}
-
-TEST_F(SimScan, DeviceFaultsComeBackAsResultCodes)
-{
-    ASSERT_EQ(Initialize(0), SD_OK);
-    ASSERT_EQ(SimConfigure("fault", "check:window:1:2C/02"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_ERR_WINDOW_COMBINATION);
-    ASSERT_EQ(SimConfigure("faults", "status:gamma:1:24"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_ERR_ADAPTER_FAILURE);
-    ASSERT_EQ(SimConfigure("faults", "early_end:20"), 0);
-    EXPECT_EQ(Scan(Request(SD_IMAGE_RED, 8, 250)).Result, SD_OK) << "an early end is not an error";
-    EXPECT_EQ(Initialize(9), SD_ERR_ADAPTER) << "no device at that address";
-}
-
-TEST_F(SimScan, FeederBatchUntilTheTrayIsEmptyWithAJamThatCostsOnePage)
-{
-    ASSERT_EQ(Initialize(2), SD_OK);
-    ASSERT_EQ(SimConfigure("feeder_pages", "4"), 0);
-    ASSERT_EQ(SimConfigure("faults", "jam:2"), 0);
-    int32_t sensor = vPaperReady();
-    EXPECT_NE(sensor & 0x7F, 0) << "paper in the tray";
-    EXPECT_EQ(sensor >> 9, 1) << "the event of loaded paper";
-    EXPECT_EQ(vPaperReady() >> 9, 0) << "reported once";
-    constexpr uint16_t kDpi = 50; /* grey over the panel that carries the page number */
-    ScanAttributeBlock panel = {};
-    panel.wScanSource = SD_SOURCE_ALT1;
-    vDefaultAttribute(&panel);
-    panel.wScanSource = SD_SOURCE_ALT1, panel.wImageType = SD_IMAGE_RED, panel.wBitsPerPixel = 8;
-    panel.wResolution = kDpi;
-    panel.wLeft = kPagePanelLeft / 12, panel.wTop = kPagePanelTop / 12;
-    panel.wRight = kPagePanelRight / 12 - 1, panel.wBottom = kPagePanelBottom / 12 - 1;
-    for (long page : {1L, long(SD_ERR_MEDIA_LOAD), 3L, 4L, long(SD_ERR_NO_MEDIUM)}) {
-        EXPECT_EQ((vPaperReady() & 0x7F) != 0, page != SD_ERR_NO_MEDIUM) << "paper sensed before " << page;
-        Image image = Scan(panel);
-        long number = image.Result != SD_OK ? image.Result
-                                            : ReadPageNumber([&](uint32_t x, uint32_t y) { return image.At(x, y); },
-                                                             image.Width, image.Lines, kDpi, kPagePanelLeft, kPagePanelTop);
-        EXPECT_EQ(number, page);
-    }
 }
 
 } // namespace

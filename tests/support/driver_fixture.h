@@ -22,8 +22,7 @@ class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    /* The driver's process-wide state as the library has it at load. */
-    static void ResetDriverState();
+    static void ResetDriverState(); /* as the library has it at load */
 
 public:
     /* Every sleep the driver asked for, in milliseconds. */
@@ -40,18 +39,15 @@ class ScanTest : public DriverTest {
 protected:
     void SetUp() override;
     void TearDown() override;
-    /* `block` as SetUp leaves it. */
-    void Request();
+    void Request(); /* `block` as SetUp leaves it */
     /* Forgets the commands sent; the scanner keeps answering. */
     void Forget()
     {
         fake::Reset();
         scanner.Install();
     }
-    /* Starts with `block`; the whole dwResult. */
-    uint32_t Start();
-    /* Bytes of one delivered line. */
-    uint32_t LineBytes() const;
+    uint32_t Start(); /* with `block`; the whole dwResult */
+    uint32_t LineBytes() const; /* of one delivered line */
     /* One call into a buffer exactly as large as asked, filled with 0xA5. */
     ImageDataBlock Read(uint32_t lines, std::vector<uint8_t> *kept = nullptr);
 

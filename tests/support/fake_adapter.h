@@ -48,14 +48,12 @@ void Queue(uint32_t status, std::vector<uint8_t> data = {});
 void SetResponder(std::function<FakeReply(const RecordedCommand &)> responder);
 
 const std::vector<RecordedCommand> &Commands();
-/* The commands without the REQUEST SENSEs the driver sent. */
-std::vector<RecordedCommand> CommandsWithoutSense();
+std::vector<RecordedCommand> CommandsWithoutSense(); /* no REQUEST SENSEs */
 int AttachCalls();
 AttachRecord LastAttach();
 
 /* 14 bytes of sense data with the given ASC, ASCQ and information bytes 8-11. */
 std::vector<uint8_t> Sense(uint8_t asc, uint8_t ascq, uint32_t information = 0);
-/* A reply of status 1 with that sense. */
 FakeReply CheckCondition(uint8_t asc, uint8_t ascq, uint32_t information = 0);
 
 std::string Hex(const std::vector<uint8_t> &bytes);

@@ -44,11 +44,10 @@ struct FakeScanner {
      * reply (to inject failures). */
     std::function<void(const RecordedCommand &, FakeReply &)> Hook;
 
-    /* Installs this scanner as the fake adapter's responder. */
-    void Install();
+    void Install(); /* as the fake adapter's responder */
     FakeReply Answer(const RecordedCommand &command);
 
-    /* The geometry of the last window: pixels, bytes and lines per line. */
+    /* The geometry of the last window. */
     uint32_t Pixels() const;
     uint32_t LineBytes() const;
     uint32_t Lines() const;
@@ -56,7 +55,6 @@ struct FakeScanner {
 
     void SetBig16(int at, uint16_t value);
 
-    /* One raw line as the scanner sends it. */
     std::vector<uint8_t> RawLine(uint32_t y) const;
 
 private:

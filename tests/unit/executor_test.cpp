@@ -1,8 +1,6 @@
 /*
- * The command executor: the status words the failure loops do not send, the
- * busy wait, the REQUEST SENSE it sends and the sense it keeps, and the
- * component qualifier bits. Every sense class and adapter failure, through
- * every export, is in the failure loops.
+ * The command executor: status words, the busy wait (every command goes
+ * through it), the REQUEST SENSE and the sense kept, and the sense mapping.
  */
 #include "driver_fixture.h"
 #include "scsi/commands.h"
@@ -56,15 +54,24 @@ TEST_F(Executor, AsksForSenseOnceAndKeepsItForTheImageReader)
     EXPECT_EQ(fake::Hex({kept + 8, kept + 14}), "00 01 23 45 00 05");
 }
 
-TEST_F(Executor, ComponentFailureNamesTheFirstQualifierBit)
+/* A pair must match in both bytes; unknown pairs are no error; for ASC 40h
+ * the lowest qualifier bit names the component. */
+TEST_F(Executor, SenseTranslation)
 {
     const struct {
-        uint8_t ascq;
+        uint8_t asc, ascq;
         ResultCode result;
-    } cases[] = {{0x01, -200}, {0x03, -200}, {0x02, -201}, {0x04, -202}, {0x08, -203},
-                 {0x10, -208}, {0x30, -208}, {0x20, -205}, {0x40, -3},   {0x00, -3}};
+    } cases[] = {
+        {0x4A, 0x00, -600}, {0x4A, 0x01, 1},  {0x2C, 0x00, -601}, {0x2C, 0x01, -708}, {0x2C, 0x02, -700},
+        {0x26, 0x00, -701}, {0x26, 0x01, 1},  {0x26, 0x02, -706}, {0x00, 0x05, -305}, {0x00, 0x00, 1},
+        {0x04, 0x00, 1},    {0x20, 0x00, -100}, {0x24, 0x00, -100}, {0x3D, 0x00, -1},   {0x60, 0x00, -204},
+        {0x80, 0x00, -709}, {0x40, 0x01, -200}, {0x40, 0x03, -200}, {0x40, 0x02, -201}, {0x40, 0x04, -202},
+        {0x40, 0x08, -203}, {0x40, 0x10, -208}, {0x40, 0x30, -208}, {0x40, 0x20, -205}, {0x40, 0x40, -3},
+        {0x40, 0x00, -3},   {0x4B, 0x00, -602}, {0x49, 0x00, -702}, {0x25, 0x00, -703}, {0x53, 0x00, -206},
+        {0x3A, 0x00, -704}, {0x1A, 0x00, -705}, {0x03, 0x00, -707}, {0x54, 0x00, -710},
+    };
     for (const auto &c : cases)
-        EXPECT_EQ(TranslateSense(0x40, c.ascq), c.result) << "ASCQ " << int(c.ascq);
+        EXPECT_EQ(TranslateSense(c.asc, c.ascq), c.result) << std::hex << int(c.asc) << "/" << int(c.ascq);
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 /*
  * horizontal_test.cpp - the sample operations and the sixteen horizontal
  * routines: worked values, then every routine against the reference on
- * random lines (replayable by case number), Rgb against Gray per channel.
+ * random lines (replayable by seed). The vector routines are compared with
+ * these in vector_pipeline_test.
  */
 #include "pipeline/horizontal.h"
 #include "pipeline/sample_ops.h"
@@ -90,47 +91,7 @@ TEST(HorizontalScaling, EveryRoutineMatchesReferenceOnRandomLines)
         if (dd > 0) { /* the last output pixel is the last source pixel */
             EXPECT_TRUE(std::equal(got.end() - r.Channels, got.end(), src.end() - r.Channels));
         }
-
-        /* The Rgb routine is its Gray twin on each channel alone (each family
-         * is listed Rgb16, Rgb8, Gray16, Gray8, so the twin is two rows on). */
-        if (r.Channels == 3) {
-            const LineScalerFn gray = (&r + 2)->Fn;
-            for (uint32_t c = 0; c < 3; ++c) {
-                L channel, expect;
-                for (uint32_t p = 0; p < ds; ++p)
-                    channel.push_back(src[3 * p + c]);
-                for (uint32_t p = 0; p < dd; ++p)
-                    expect.push_back(got[3 * p + c]);
-                EXPECT_EQ(Scale(gray, channel, 1, dd, r.Wide, max), expect) << "channel " << c;
-            }
-        }
     }
-}
-
-/* The uniform routine the set-up picks (a vector one where the processor
- * has them, with its tables) against the reference, on lines long enough
- * for it, both directions, every layout and random sample depths. */
-TEST(HorizontalScaling, ChosenUniformRoutineMatchesReference)
-{
-    for (uint32_t seed = 0; seed < 200; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        std::mt19937 rng(seed);
-        const bool color = seed % 2, wide = seed / 2 % 2;
-        const uint32_t channels = color ? 3 : 1, pixelBytes = channels * (wide ? 2 : 1);
-        const uint16_t bits = wide ? static_cast<uint16_t>(9 + rng() % 8) : 8;
-        const uint32_t max = (1u << bits) - 1;
-        const uint32_t ds = 1 + rng() % 300, dd = 16 + rng() % 300;
-        ASSERT_EQ(InitLinePipeline({1, color, bits, ds, 1, ds * pixelBytes, dd, 1, dd * pixelBytes}), 1);
-        L src(ds * channels);
-        for (uint32_t &s : src)
-            s = rng() % 4 == 0 ? (rng() % 2) * max : rng() % (max + 1);
-        const std::vector<uint8_t> in = ref::ToBytes(src, wide);
-        std::vector<uint8_t> out(dd * pixelBytes);
-        EmitLine(out.data(), in.data());
-        EXPECT_EQ(ref::FromBytes(out.data(), dd * channels, wide), ref::ScaleLine(src, channels, dd, true, max));
-        ReleaseLineBuffers();
-    }
-    EXPECT_EQ(LiveAllocations(), 0);
 }
 
 } // namespace

@@ -42,7 +42,7 @@ protected:
     std::string directory, path;
 };
 
-TEST_F(SettingsFile, ReadsEveryKeyWithSectionAndKeysInAnyCase)
+TEST_F(SettingsFile, ReadsEveryKeyWithSectionKeysAndShadingInAnyCase)
 {
     const struct {
         const char *Text;
@@ -53,6 +53,9 @@ TEST_F(SettingsFile, ReadsEveryKeyWithSectionAndKeysInAnyCase)
         /* -1 and 65792 keep their low 16 bits; integers end at the first non-digit. */
         {"; tuning\n[other]\nImage=9\n[scanner]\n image = 3 \nrfactor=300\nGFactor=-1\nBFACTOR=512\nCalibrate=1\n",
          0, 3, 300, 0xFFFF, 512, 1},
+        /* BFApply: clear for "Shading" in any case only. */
+        {"[SCANNER]\nBFApply=sHaDiNg\n", 0, 0, 0, 0, 0, 0}, {"[SCANNER]\nBFApply=Gamma\n", 1, 0, 0, 0, 0, 0},
+        {"[SCANNER]\nBFApply=\n", 1, 0, 0, 0, 0, 0},        {"[SCANNER]\nBFApply=Shading2\n", 1, 0, 0, 0, 0, 0},
         {"[SCANNER]\nRFactor=65792\nImage=12abc\nCalibrate=abc\n", 0, 12, 256, 0, 0, 0},
     };
     for (const auto &row : rows) {
@@ -67,18 +70,6 @@ TEST_F(SettingsFile, ReadsEveryKeyWithSectionAndKeysInAnyCase)
     }
     EXPECT_EQ(ReadProfileInt("SCANNER", "Image", 5, path.c_str()), 12);
     EXPECT_EQ(ReadProfileInt("SCANNER", "Missing", 5, path.c_str()), 5);
-}
-
-TEST_F(SettingsFile, ApplyFlagIsClearOnlyForShadingInAnyCase)
-{
-    const struct {
-        const char *value;
-        uint32_t flag;
-    } cases[] = {{"Shading", 0}, {"SHADING", 0}, {"sHaDiNg", 0}, {"Gamma", 1}, {"", 1}, {"Shading2", 1}};
-    for (const auto &c : cases) {
-        Load((std::string("[SCANNER]\nBFApply=") + c.value + "\n").c_str());
-        EXPECT_EQ(Settings.bfApplyInGamma, c.flag) << "BFApply=" << c.value;
-    }
 }
 
 TEST(SettingsPath, DirectoryEndsAtTheLastSeparatorOfEitherKind)
