@@ -23,6 +23,7 @@ public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
     const std::string &Path() const { return Dir; }
     std::string File(const std::string &name) const { return Dir + "/" + name; }
 
