@@ -1,11 +1,6 @@
 /*
- * batch_test.cpp - the scan command feeding pages from the virtual
- * scanner's document feeder (model 2) through the real driver: a file per
- * page or one document for the batch, the page numbers printed on the
- * paper read back from what was written, an empty feeder that ends a batch
- * well, a jam and a full disk that keep the pages before them, names that
- * would overwrite each other refused before anything is scanned, and the
- * preview.
+ * batch_test.cpp - batches from the virtual scanner's feeder (model 2)
+ * through the real driver, each page's printed number read back; the preview.
  */
 #include "image_decode.h"
 #include "run_command.h"
@@ -87,7 +82,7 @@ TEST_F(FeederBatch, AFilePerPageNumberedAsAsked)
     }
 }
 
-TEST_F(FeederBatch, OneDocumentForTheBatchWithAPagePerSheet)
+TEST_F(FeederBatch, OneDocumentForTheBatchWithAPagePerSheetInOrder)
 {
     CommandResult tiff = Scan({"--batch=" + Dir.File("doc.tif")}, 3);
     ASSERT_EQ(tiff.Status, 0) << tiff.Err;
@@ -96,24 +91,6 @@ TEST_F(FeederBatch, OneDocumentForTheBatchWithAPagePerSheet)
     for (const DecodedImage &page : DecodeTiffPages(Dir.File("doc.tif"), error))
         numbers.push_back(NumberOn(page));
     EXPECT_EQ(numbers, (std::vector<long>{1, 2, 3})) << error;
-
-    CommandResult pdf = Scan({"--batch", "--format", "pdf", "-o", Dir.File("doc.pdf")}, 3);
-    ASSERT_EQ(pdf.Status, 0) << pdf.Err;
-    ASSERT_EQ(ListDirectory(Dir.Path()), (std::vector<std::string>{"doc.pdf", "doc.tif"}));
-    std::vector<std::pair<double, double>> sizes = PdfPageSizes(ReadFile(Dir.File("doc.pdf")));
-    ASSERT_EQ(sizes.size(), 3u);
-    for (const auto &[width, height] : sizes) {
-        EXPECT_NEAR(width, kPageWidth * 72.0 / kDpi, 0.01);
-        EXPECT_NEAR(height, kPageLines * 72.0 / kDpi, 0.01);
-    }
-    if (!HaveTool("pdftoppm"))
-        GTEST_SKIP() << "pdftoppm (poppler-utils) is not installed: the page numbers were not read back";
-    for (int page = 1; page <= 3; ++page) {
-        std::string n = std::to_string(page), out = Dir.File("rendered" + n);
-        std::string command = "pdftoppm -gray -singlefile -r 25 -f " + n + " -l " + n + " " + Dir.File("doc.pdf") + " " + out;
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        EXPECT_EQ(NumberInFile(out + ".pgm"), page);
-    }
 }
 
 TEST_F(FeederBatch, AnEmptyFeederEndsABatchWellAndFailsASingleScan)
@@ -144,13 +121,8 @@ TEST_F(FeederBatch, AJamKeepsThePagesBeforeIt)
     EXPECT_EQ(PdfPageSizes(ReadFile(Dir.File("doc.pdf"))).size(), 1u);
 }
 
-TEST_F(FeederBatch, OutputThatCannotBeWrittenFailsBeforeAPageIsTaken)
+TEST_F(FeederBatch, AMissingDirectoryFailsAtTheFirstPage)
 {
-    CommandResult same = Scan({"--batch=" + Dir.File("page.pgm"), "--trace", Dir.File("trace.txt")}, 3);
-    EXPECT_EQ(same.Status, 2);
-    EXPECT_TRUE(Contains(same.Err, "has no %d for the page number")) << same.Err;
-    EXPECT_TRUE(ListDirectory(Dir.Path()).empty()) << "not even the trace: nothing ran";
-
     CommandResult missing = Scan({"--batch=/nonexistent-dir/page%d.pgm"}, 3);
     EXPECT_EQ(missing.Status, 1);
     EXPECT_TRUE(Contains(missing.Err, "page 1: cannot create a file in /nonexistent-dir")) << missing.Err;
@@ -158,8 +130,7 @@ TEST_F(FeederBatch, OutputThatCannotBeWrittenFailsBeforeAPageIsTaken)
 
 TEST_F(FeederBatch, AFullDiskKeepsThePagesBeforeIt)
 {
-    /* A small file system of its own, mounted in a private mount namespace
-     * for the one run: room for one page of 75 kB, not for two. */
+    /* A private tmpfs with room for one page of 75 kB, not for two. */
     if (!HaveTool("unshare"))
         GTEST_SKIP() << "unshare is not installed";
     const std::string script = "d=$1; shift; mount -t tmpfs -o size=120k tmpfs \"$d\" || exit 99; "
@@ -182,26 +153,22 @@ TEST(Preview, WholeGlassInColourAtTheLowestResolutionFrom50Dpi)
         GTEST_SKIP() << why;
     struct Case {
         const char *Device;
-        unsigned Dpi; /* the lowest of the device's list from 50 up */
-        unsigned Channels;
-        uint32_t GlassMils[2];
+        unsigned Dpi, Channels, GlassMils[2]; /* Dpi: the lowest of the device's list from 50 up */
     };
     /* 600 dpi lists 6, 12, ... (54 first from 50); 300 dpi lists 3, 6, ... (51). */
     const Case cases[] = {{"sim:0", 54, 3, {8500, 11666}}, {"sim:3", 51, 1, {8500, 11693}}};
     TempDir dir;
     for (const Case &c : cases) {
-        std::string file = dir.File(std::string(c.Device + 4) + ".png");
+        std::string file = dir.File(std::string(c.Device + 4) + ".png"), error;
         CommandResult r = RunCommand(kScan, {"-d", c.Device, "--preview", "--mode", "Lineart", "-x", "20", "-y", "20",
                                              "--resolution", "600", "-o", file});
         ASSERT_EQ(r.Status, 0) << c.Device << ": " << r.Err;
         DecodedImage image;
-        std::string error;
         ASSERT_TRUE(DecodeImageFile(file, image, error)) << error;
-        EXPECT_EQ(image.Channels, c.Channels) << c.Device;
-        EXPECT_EQ(image.Depth, 8u) << c.Device;
+        EXPECT_EQ(std::tie(image.Channels, image.Depth), std::make_tuple(c.Channels, 8u)) << c.Device;
         EXPECT_NEAR(image.ResolutionX, c.Dpi, 0.05) << c.Device;
         EXPECT_NEAR(image.Width, (c.GlassMils[0] * c.Dpi + 500) / 1000, 1) << c.Device << ": the whole glass";
-        EXPECT_NEAR(image.Height, (c.GlassMils[1] * c.Dpi + 500) / 1000, 1) << c.Device << ": the whole glass";
+        EXPECT_NEAR(image.Height, (c.GlassMils[1] * c.Dpi + 500) / 1000, 1) << c.Device;
     }
 }
 

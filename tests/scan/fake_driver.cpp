@@ -1,17 +1,10 @@
 /*
- * fake_driver.cpp - a scripted stand-in for libscandrv.so, loaded by the
- * scan command with --driver in the command's end-to-end tests. It reports
- * a 300 dpi colour flatbed and delivers fake_image.h's image in the
- * geometry the real driver computes from the area and resolution.
- * Environment variables script it:
- *
- *   SCAN_FAKE_LOG          append a line per start, get, abort and lamp setting
- *   SCAN_FAKE_GREY_ONLY    report no colour, refuse colour scans with -308
- *   SCAN_FAKE_START_RESULT result code of vScannerStartScan
- *   SCAN_FAKE_FAIL_LINE    vScannerGetImage fails (-1004) once it reaches this line
- *   SCAN_FAKE_DELAY_MS     milliseconds each vScannerGetImage takes
- *   SCAN_FAKE_BILEVEL_DPI  bilevel lines are made at this resolution, as a
- *                          scanner does whose window differs from the request
+ * fake_driver.cpp - a scripted stand-in for libscandrv.so (scan --driver): a
+ * 300 dpi colour flatbed delivering fake_image.h's image. Scripted by
+ * SCAN_FAKE_LOG (a line per call), SCAN_FAKE_GREY_ONLY (no colour),
+ * SCAN_FAKE_START_RESULT, SCAN_FAKE_FAIL_LINE (-1004 from that line on),
+ * SCAN_FAKE_DELAY_MS (per get) and SCAN_FAKE_BILEVEL_DPI (bilevel lines made
+ * at another resolution than asked, as some scanners do).
  */
 #include "fake_image.h"
 #include "scandrv.h"

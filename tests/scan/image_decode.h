@@ -1,7 +1,4 @@
-/*
- * image_decode.h - images read back in the tests (PNG with libpng, TIFF
- * with libtiff, PNM by hand) into one form whose samples can be compared.
- */
+/* image_decode.h - PNG, TIFF and PNM images read back into one form whose samples can be compared. */
 #ifndef SCAN_TEST_IMAGE_DECODE_H
 #define SCAN_TEST_IMAGE_DECODE_H
 

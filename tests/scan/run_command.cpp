@@ -1,6 +1,4 @@
-/*
- * run_command.cpp - the helpers of run_command.h.
- */
+/* run_command.cpp - the helpers of run_command.h. */
 #include "run_command.h"
 
 #include <fcntl.h>
@@ -71,13 +69,10 @@ CommandResult RunCommand(const std::string &program, std::vector<std::string> ar
     return result;
 }
 
-TempDir::TempDir()
+TempDir::TempDir() : Dir(fs::temp_directory_path().string() + "/scan-test-XXXXXX")
 {
-    const char *base = std::getenv("TMPDIR");
-    std::string name = std::string(base != nullptr ? base : "/tmp") + "/scan-test-XXXXXX";
-    if (mkdtemp(name.data()) == nullptr)
+    if (mkdtemp(Dir.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    Dir = name;
 }
 
 TempDir::~TempDir()

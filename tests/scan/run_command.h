@@ -1,8 +1,4 @@
-/*
- * run_command.h - what the scan tests share: running the built command with
- * its output captured, temporary directories, files, the virtual scanner's
- * presence and a PDF's pages.
- */
+/* run_command.h - what the scan tests share: the built command run with its output captured, files. */
 #ifndef SCAN_TEST_RUN_COMMAND_H
 #define SCAN_TEST_RUN_COMMAND_H
 
@@ -18,7 +14,6 @@ struct CommandResult {
 
 /* Called whenever standard error grows, with the child's id and all of it so far. */
 using ErrWatcher = std::function<void(int pid, const std::string &err)>;
-
 CommandResult RunCommand(const std::string &program, std::vector<std::string> args,
                          const std::vector<std::string> &extraEnv = {}, const ErrWatcher &watch = nullptr);
 

@@ -1,20 +1,13 @@
 /*
- * scan_command_test.cpp - the built scan command, run as a person runs it.
- *
- * Three kinds of device stand behind it here: the null adapter (nothing
- * answers), a scripted driver loaded with --driver (fake_driver.cpp: a
- * known image, failures and delays on request), and the virtual scanner
- * with the real driver, when both are built. Every failure must exit
- * non-zero with a message in words and leave no file behind.
+ * scan_command_test.cpp - the built scan command against the null adapter,
+ * the scripted driver (fake_driver.cpp) and the virtual scanner.
  */
-#include "fake_image.h"
 #include "image_decode.h"
 #include "run_command.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <tiffio.h>
 
 namespace {
 
@@ -23,15 +16,13 @@ const std::string kBuildDir = SCAN_BUILD_DIR;
 
 using Args = std::vector<std::string>;
 
-/* The command against the scripted driver. */
 Args Fake(Args args)
 {
     args.insert(args.begin(), {"-d", "null", "--driver", SCAN_FAKE_DRIVER});
     return args;
 }
 
-/* Each run in a directory of its own ("@" in an argument names a file in
- * it), with the scripted driver's log apart from it. */
+/* "@" in an argument names a file in the run's own directory. */
 struct Invocation {
     TempDir Dir, Logs;
     CommandResult Result;
@@ -51,9 +42,6 @@ struct Invocation {
     std::string Log() const { return ReadFile(Logs.File("driver.log")); }
 };
 
-/* PNM files hold no resolution. */
-bool IsPnm(const std::string &file) { return file.size() > 4 && file.compare(file.size() - 4, 2, ".p") == 0 && file.back() == 'm'; }
-
 TEST(ScanCommand, FailuresExitWithTheirStatusAndAMessageAndWriteNothing)
 {
     struct Case {
@@ -63,46 +51,36 @@ TEST(ScanCommand, FailuresExitWithTheirStatusAndAMessageAndWriteNothing)
         const char *Message;
     };
     const Case cases[] = {
-        {{"--mode", "Infrared", "-o", "@a.png"}, "", 2, "Try 'scan --help'"},
-        {{"--depth", "16", "--mode", "Lineart", "-o", "@a.png"}, "", 2, "Try 'scan --help'"},
         {{"stray", "-o", "@a.png"}, "", 2, "Try 'scan --help'"},
         {{"-o", "@scan.bmp"}, "", 2, "use --format pnm, png, tiff or pdf"},
         {{"-d", "epsilon", "--sensor"}, "", 2, "unknown device 'epsilon'"},
         {{"-d", "/nonexistent/libbuslnk32.so.1", "--sensor"}, "", 1, "no adapter library at /nonexistent/libbuslnk32.so.1"},
         {{"-d", kBuildDir + "/libscandrv.so", "--sensor"}, "", 1, "is not an adapter library"},
-        {{"-d", "null", "--driver", "/nonexistent/libscandrv.so", "--sensor"}, "", 1, "no driver library at /nonexistent"},
         {{"-d", "sg:99,7", "--sensor"}, "", 1, "scan: no scanner 'sg:99,7'"},
         /* The real driver and nothing that answers. */
         {{"-d", "null", "-o", "@scan.png"}, "", 1, "(result -1004)"},
         {{"-d", "null", "--lamp-status"}, "", 1, "the scanner does not answer"},
-        {{"-d", "null", "--lamp", "on"}, "", 1, "the scanner does not answer"},
         {{"-d", "null", "--sensor"}, "", 1, "the scanner does not answer"},
-        {{"-d", "null", "-A"}, "", 1, "the scanner does not answer"},
-        {{"-d", "null", "--lens", "1"}, "", 1, "the scanner does not answer"},
         /* What the scripted scanner refuses, before or at the start. */
         {Fake({"--format", "tiff", "--resolution", "30"}), "", 2, "cannot be written to a pipe"},
         {Fake({"-l", "100", "-x", "200", "-o", "@a.png"}), "", 2, "reaches beyond the glass"},
-        {Fake({"-t", "400", "-o", "@a.png"}), "", 2, "-t 400.0 mm starts beyond the glass"},
         {Fake({"-x", "0", "-o", "@a.png"}), "", 2, "the scan area is empty"},
         {Fake({"--resolution", "601", "-o", "@a.png"}), "", 2, "above the highest the scanner offers, 600 dpi"},
         {Fake({"--gamma-file", "/nonexistent/gamma.txt", "-o", "@a.png"}), "", 2, "/nonexistent/gamma.txt"},
         {Fake({"--lens", "1", "-o", "@a.png"}), "", 1, "the scanner has no lens 1"},
         {Fake({"--source", "Transparency", "-o", "@a.png"}), "", 1, "no transparency unit"},
         {Fake({"--mode", "Color", "-o", "@a.png"}), "SCAN_FAKE_GREY_ONLY=1", 1, "the scanner has no colour mode (result -308)"},
-        {Fake({"-o", "@a.png"}), "SCAN_FAKE_START_RESULT=-204", 1, "lamp failed"},
         {Fake({"-o", "@a.png"}), "SCAN_FAKE_START_RESULT=-4242", 1, "unknown result (result -4242)"},
         {Fake({"--mode", "Lineart", "--resolution", "100", "-x", "50.8", "-o", "@a.tiff"}), "SCAN_FAKE_BILEVEL_DPI=250", 1,
          "bilevel lines of 63 bytes where the area holds 200 pixels"},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.Message);
         Invocation run(c.Arguments, {c.Env});
-        std::string line;
-        for (const std::string &arg : c.Arguments)
-            line += arg + " ";
-        EXPECT_EQ(run.Result.Status, c.Status) << line << "\n" << run.Result.Err;
-        EXPECT_TRUE(Contains(run.Result.Err, c.Message)) << line << "\n" << run.Result.Err;
-        EXPECT_EQ(run.Result.Out, "") << line;
-        EXPECT_TRUE(ListDirectory(run.Dir.Path()).empty()) << line;
+        EXPECT_EQ(run.Result.Status, c.Status) << run.Result.Err;
+        EXPECT_TRUE(Contains(run.Result.Err, c.Message)) << run.Result.Err;
+        EXPECT_EQ(run.Result.Out, "");
+        EXPECT_TRUE(ListDirectory(run.Dir.Path()).empty());
         if (std::string(c.Env).find("DPI") != std::string::npos) {
             EXPECT_TRUE(Contains(run.Log(), "abort")) << "the scan was stopped: " << run.Log();
         }
@@ -121,31 +99,18 @@ TEST(ScanCommand, ReportsAndSettingsInWordsAndAsTheDriverGetsThem)
         std::string Out, Err, Log; /* parts each must hold, when not empty */
     };
     const Case cases[] = {
-        {{"-V"}, "scan (scandrv) ", "", ""},
         {{"-d", "null", "-L"}, "No scanners were identified", "", ""},
-        {Fake({"-A"}), "--mode Color|Gray|Lineart|Halftone [Color]\n    --depth", "", ""},
         {Fake({"-A"}), "--resolution 3..600dpi [300]", "", ""},
-        {Fake({"-A"}), "--source Flatbed|ADF [Flatbed]", "", ""},
-        {Fake({"-A"}), "-x 0..215.9mm [215.9]", "", ""},
-        {Fake({"-A"}), "--brightness -128..127 [0]", "", ""},
         {Fake({"-A"}), "cells per pattern: 0:8x8 1:8x8 2:8x8 3:8x8 4:6x6 5:5x5", "", ""},
-        {Fake({"-A"}), "firmware 1.02", "", ""},
         {Fake({"--lamp-status"}), "lamp 1: on\nlamp 2: off\nlamp timer: 900 s", "", ""},
         {Fake({"--sensor"}), "document: present (seen 3 times)\nevent: 2\n", "", ""},
         {Fake({"--lamp", "off", "--lamp-timer", "600"}), "", "", "set lamps state=0 timer=600"},
-        {Fake({"--lamp-timer", "120", "--source", "Transparency"}), "", "", "set lamps state=1 timer=120"},
         {Fake({"--lamp", "on", "--source", "Transparency"}), "", "", "set lamps state=2 timer=900"},
         {Fake({"--mode", "Gray", "--depth", "16", "--resolution", "20", "-o", "@a.pnm"}), "", "", "start type=1 bits=16"},
         {Fake({"--gamma-file", tables.File("gamma.txt"), "--resolution", "20", "-o", "@a.png"}), "", "",
          "gamma scale=0 entries 0:255 255:0"},
         {Fake({"-p", "--resolution", "50", "-o", "@a.png"}), "", "100.0%", ""},
     };
-    std::string help = RunCommand(kScan, {"--help"}).Out;
-    for (const char *option : {"--device", "--list-devices", "--mode", "--resolution", "--depth", "--source",
-                               "--brightness", "--contrast", "--halftone-pattern", "--gamma-file", "--format",
-                               "--output-file", "--progress", "--batch-count", "--all-options", "--lamp-status",
-                               "--lamp-timer", "--lens", "--sensor", "--trace", "--version"})
-        EXPECT_TRUE(Contains(help, option)) << option;
     for (const Case &c : cases) {
         Invocation run(c.Arguments);
         EXPECT_EQ(run.Result.Status, 0) << c.Arguments.back() << ": " << run.Result.Err;
@@ -158,9 +123,6 @@ TEST(ScanCommand, ReportsAndSettingsInWordsAndAsTheDriverGetsThem)
     }
 }
 
-/* Pixels or lines of an extent in 1/1000 inch, rounded as the driver does. */
-uint32_t Delivered(uint32_t mils, uint32_t dpi) { return (mils * dpi + 500) / 1000; }
-
 TEST(ScanCommand, EveryModeAndFormatCarriesTheDeliveredImage)
 {
     /* 1.0 x 0.5 inch at 0.2, 0.3 inch from the corner, at 75 dpi */
@@ -169,7 +131,7 @@ TEST(ScanCommand, EveryModeAndFormatCarriesTheDeliveredImage)
         Args Arguments; /* "" as the file for standard output */
         const char *Env;
         uint32_t Width, Height;
-        unsigned Channels, Bits, Dpi;
+        unsigned Channels, Bits, Dpi; /* 0: PNM holds none */
     };
     auto mode = [&](const char *m, const char *depth, const char *file) {
         Args args = area;
@@ -177,11 +139,9 @@ TEST(ScanCommand, EveryModeAndFormatCarriesTheDeliveredImage)
         return Case{args, "", 75, 38, std::string(m) == "Color" ? 3u : 1u, unsigned(std::stoi(depth)), 75};
     };
     const Case cases[] = {
-        mode("Color", "8", "@c8.png"), mode("Color", "16", "@c16.tiff"), mode("Gray", "16", "@g16.pgm"),
-        mode("Gray", "8", "@g8.tif"), mode("Lineart", "1", "@l.tiff"), mode("Halftone", "1", "@h.png"),
-        mode("Lineart", "1", "@l.pbm"), mode("Color", "16", "@c16.png"),
+        mode("Color", "16", "@c16.tiff"), mode("Gray", "16", "@g16.png"), mode("Halftone", "1", "@h.png"),
         /* The whole glass by default, 8500 x 11700 thousandths. */
-        {{"--mode", "Gray", "--resolution", "100", "-o", "@a.png"}, "", Delivered(8500, 100), Delivered(11700, 100), 1, 8, 100},
+        {{"--mode", "Gray", "--resolution", "100", "-o", "@a.png"}, "", 850, 1170, 1, 8, 100},
         {{"--resolution", "50", "-o", "@a.png"}, "SCAN_FAKE_GREY_ONLY=1", 425, 585, 1, 8, 50},
         /* Rounding half a millimetre past the edge is trimmed, not refused. */
         {{"--resolution", "10", "-x", "216.3", "-y", "25.4", "-o", "@a.png"}, "", 85, 10, 3, 8, 10},
@@ -198,11 +158,9 @@ TEST(ScanCommand, EveryModeAndFormatCarriesTheDeliveredImage)
         std::string error;
         ASSERT_TRUE(file.empty() ? DecodePnm(run.Result.Out, image, error)
                                  : DecodeImageFile(run.Dir.File(file.substr(1)), image, error)) << error;
-        EXPECT_EQ(image.Width, c.Width) << file;
-        EXPECT_EQ(image.Height, c.Height) << file;
-        EXPECT_EQ(image.Channels, c.Channels) << file;
-        EXPECT_EQ(image.Depth, c.Bits) << file;
-        if (!file.empty() && !IsPnm(file)) {
+        EXPECT_EQ(std::tie(image.Width, image.Height, image.Channels, image.Depth),
+                  std::tie(c.Width, c.Height, c.Channels, c.Bits)) << file;
+        if (c.Dpi != 0) {
             EXPECT_NEAR(image.ResolutionX, c.Dpi, 0.05) << file; /* PNG: whole pixels per metre */
         }
         EXPECT_EQ(WrongFakeSamples(image), 0u) << file;
@@ -249,41 +207,21 @@ TEST(ScanCommand, AFlatbedBatchNamesEachPage)
 
 /* --- The virtual scanner and the real driver -------------------------------- */
 
-TEST(VirtualScan, ScansTheChartInEveryMode)
+TEST(VirtualScan, ScansTheChart)
 {
     if (std::string why = VirtualScannerMissing(); !why.empty())
         GTEST_SKIP() << why;
-    struct Case {
-        const char *Mode, *Depth, *File;
-        unsigned Channels, Bits, Dpi; /* bilevel at a resolution the scanner makes bilevel lines at */
-    };
-    const Case cases[] = {
-        {"Color", "8", "chart.png", 3, 8, 100},          {"Color", "16", "chart16.png", 3, 16, 100},
-        {"Gray", "16", "chart.tiff", 1, 16, 100},        {"Lineart", "1", "chart-lineart.tiff", 1, 1, 250},
-        {"Halftone", "1", "chart-halftone.png", 1, 1, 250}, {"Gray", "8", "chart.pgm", 1, 8, 100},
-    };
-    for (const Case &c : cases) {
-        /* 2 x 1 inch */
-        Invocation run({"--mode", c.Mode, "--depth", c.Depth, "--resolution", std::to_string(c.Dpi), "-x", "50.8", "-y",
-                 "25.4", "-o", std::string("@") + c.File});
-        ASSERT_EQ(run.Result.Status, 0) << c.File << ": " << run.Result.Err;
-        DecodedImage image;
-        std::string error;
-        ASSERT_TRUE(DecodeImageFile(run.Dir.File(c.File), image, error)) << error;
-        EXPECT_EQ(std::tie(image.Width, image.Height, image.Channels, image.Depth),
-                  std::make_tuple(2 * c.Dpi, c.Dpi, c.Channels, c.Bits)) << c.File;
-        if (!IsPnm(c.File)) {
-            EXPECT_NEAR(image.ResolutionX, c.Dpi, 0.05) /* PNG holds whole pixels per metre */ << c.File;
-        }
-        if (Contains(c.File, "lineart.tiff")) {
-            EXPECT_EQ(image.Compression, COMPRESSION_CCITTFAX4);
-        }
-        EXPECT_NE(size_t(std::count(image.Samples.begin(), image.Samples.end(), image.Samples[0])), image.Samples.size())
-            << c.File << ": a chart is not blank";
-    }
-    Invocation traced({"--resolution", "20", "--trace", "@trace.txt", "-o", "@chart.pnm"});
-    ASSERT_EQ(traced.Result.Status, 0) << traced.Result.Err;
-    EXPECT_FALSE(ReadFile(traced.Dir.File("trace.txt")).empty());
+    /* 2 x 1 inch of line art at 250 dpi, a resolution the scanner makes bilevel lines at */
+    Invocation run({"--mode", "Lineart", "--resolution", "250", "-x", "50.8", "-y", "25.4", "--trace", "@trace.txt", "-o",
+                    "@chart.tiff"});
+    ASSERT_EQ(run.Result.Status, 0) << run.Result.Err;
+    DecodedImage image;
+    std::string error;
+    ASSERT_TRUE(DecodeImageFile(run.Dir.File("chart.tiff"), image, error)) << error;
+    EXPECT_EQ(std::tie(image.Width, image.Height, image.Channels, image.Depth), std::make_tuple(500u, 250u, 1u, 1u));
+    EXPECT_NE(size_t(std::count(image.Samples.begin(), image.Samples.end(), image.Samples[0])), image.Samples.size())
+        << "a chart is not blank";
+    EXPECT_FALSE(ReadFile(run.Dir.File("trace.txt")).empty());
     Invocation list({"-L"});
     EXPECT_TRUE(Contains(list.Result.Out, "device `sim:0' is a virtual")) << list.Result.Out;
 }
