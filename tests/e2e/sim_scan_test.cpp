@@ -2,9 +2,8 @@
  * Whole scans through the real driver library and the virtual scanner, as
  * an application runs them: calibration that removes the sensor's streaks,
  * colour-tagged and mirrored lines that come out like whole-pixel ones, 16
- * bits against 8. Failures and their codes are in the failure loops;
- * bilevel and feeder scans in the scan command's tests, the threshold on
- * each side in the window and virtual scanner tests.
+ * bits against 8, bilevel lines. Failures and their codes are in the
+ * failure loops; feeder batches in the scan command's tests.
  */
 #include "scandrv.h"
 #include "sim_config.h"
@@ -170,6 +169,22 @@ TEST_F(SimScan, SixteenBitsAgreeWithEight)
         agree += std::abs(int(wide >> 8) - int(eight.Bytes[i])) <= 2;
     }
     EXPECT_GT(agree, eight.Bytes.size() * 98 / 100);
+}
+
+/* The driver's own halftone is in the unit tests and the scan command's. */
+TEST_F(SimScan, LineArtFromTheScannerAgreesWithGreyThresholded)
+{
+    ASSERT_EQ(Initialize(0), SD_OK);
+    Image bits = Scan(Request(SD_IMAGE_RED, 1, 250)); /* the scanner's threshold, 128 */
+    Image grey = Scan(Request(SD_IMAGE_RED, 8, 250));
+    ASSERT_EQ(bits.Result, SD_OK);
+    ASSERT_EQ(grey.Result, SD_OK);
+    ASSERT_EQ(bits.Lines, grey.Lines);
+    size_t agree = 0;
+    for (uint32_t y = 0; y < grey.Lines; ++y)
+        for (uint32_t x = 0; x < grey.Width; ++x)
+            agree += (grey.At(x, y) < 128) == bool(bits.At(x / 8, y) & (0x80 >> (x % 8)));
+    EXPECT_GT(agree, grey.Bytes.size() * 9 / 10);
 }
 
 } // namespace
