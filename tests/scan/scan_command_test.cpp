@@ -211,17 +211,21 @@ TEST(VirtualScan, ScansTheChart)
 {
     if (std::string why = VirtualScannerMissing(); !why.empty())
         GTEST_SKIP() << why;
-    /* 2 x 1 inch of line art at 250 dpi, a resolution the scanner makes bilevel lines at */
-    Invocation run({"--mode", "Lineart", "--resolution", "250", "-x", "50.8", "-y", "25.4", "--trace", "@trace.txt", "-o",
-                    "@chart.tiff"});
-    ASSERT_EQ(run.Result.Status, 0) << run.Result.Err;
-    DecodedImage image;
-    std::string error;
-    ASSERT_TRUE(DecodeImageFile(run.Dir.File("chart.tiff"), image, error)) << error;
-    EXPECT_EQ(std::tie(image.Width, image.Height, image.Channels, image.Depth), std::make_tuple(500u, 250u, 1u, 1u));
-    EXPECT_NE(size_t(std::count(image.Samples.begin(), image.Samples.end(), image.Samples[0])), image.Samples.size())
-        << "a chart is not blank";
-    EXPECT_FALSE(ReadFile(run.Dir.File("trace.txt")).empty());
+    /* 2 x 1 inch of bits at 250 dpi, a resolution the scanner makes bilevel
+     * lines at: its threshold, and a pattern (Group 4 TIFF and PNG writers) */
+    for (const char *mode : {"Lineart", "Halftone"}) {
+        const std::string file = mode == std::string("Lineart") ? "chart.tiff" : "chart.png";
+        Invocation run({"--mode", mode, "--resolution", "250", "-x", "50.8", "-y", "25.4", "--trace", "@trace.txt", "-o",
+                        "@" + file});
+        ASSERT_EQ(run.Result.Status, 0) << mode << ": " << run.Result.Err;
+        DecodedImage image;
+        std::string error;
+        ASSERT_TRUE(DecodeImageFile(run.Dir.File(file), image, error)) << error;
+        EXPECT_EQ(std::tie(image.Width, image.Height, image.Channels, image.Depth), std::make_tuple(500u, 250u, 1u, 1u));
+        EXPECT_NE(size_t(std::count(image.Samples.begin(), image.Samples.end(), image.Samples[0])), image.Samples.size())
+            << mode << ": a chart is not blank";
+        EXPECT_FALSE(ReadFile(run.Dir.File("trace.txt")).empty());
+    }
     Invocation list({"-L"});
     EXPECT_TRUE(Contains(list.Result.Out, "device `sim:0' is a virtual")) << list.Result.Out;
 }
