@@ -32,8 +32,8 @@ struct Reply {
     uint8_t Status = 0;
     uint16_t HostStatus = 0, DriverStatus = 0;
     int Resid = 0;
-    std::vector<uint8_t> Sense; /* autosense, cut to mx_sb_len */
-    std::vector<uint8_t> Data;  /* copied into the data-in buffer, cut to its length */
+    std::vector<uint8_t> Sense{}; /* autosense, cut to mx_sb_len */
+    std::vector<uint8_t> Data{};  /* copied into the data-in buffer, cut to its length */
 };
 
 /* What the adapter handed to one SG_IO. */
