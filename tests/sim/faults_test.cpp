@@ -1,12 +1,8 @@
 /*
  * faults_test.cpp - faults on demand (busy, check conditions, adapter
- * statuses, the image ending early), the rule syntax, and the trace.
+ * statuses, the image ending early) and the rule syntax.
  */
 #include "sim_host.h"
-
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 namespace {
 
@@ -105,8 +101,8 @@ TEST(Faults, ImageEndsEarlyWithTheDeliveredCount)
 TEST(Faults, RuleSyntax)
 {
     /* Forms that work are at work in the other tests. */
-    for (const char *rule : {"busy", "busy:x", "busy:1:nothing", "check:read:0:00/05", "check:read:1:0005",
-                             "check:read:1:100/00", "status:any:1:0", "early_end:-1", "early_end:1+2+3", "sleep:1", ""}) {
+    for (const char *rule : {"busy", "busy:1:nothing", "check:read:0:00/05", "check:read:1:100/00", "status:any:1:0",
+                             "early_end:1+2+3", "sleep:1", ""}) {
         SimFaults faults;
         std::string error;
         EXPECT_FALSE(AddFaultRule(faults, rule, error)) << rule;
@@ -116,36 +112,4 @@ TEST(Faults, RuleSyntax)
     std::string error;
     EXPECT_FALSE(SetFaultRules(faults, "busy:1;bogus", error));
     EXPECT_TRUE(faults.Rules.empty()) << "a list with a bad rule changes nothing";
-}
-
-TEST(Trace, RecordsCommandsDataPhasesStatusesAndSense)
-{
-    char path[] = "/tmp/sim_trace_XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    {
-        SimHost host;
-        host.Configure("trace", path);
-        host.Configure("trace_bytes", "4");
-        uint8_t data[37];
-        ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
-        host.Configure("fault", "busy:1");
-        ASSERT_EQ(host.TestUnitReady(), BUSLNK_BUSY);
-        ASSERT_EQ(host.SendLampControl(0x05), BUSLNK_GOOD);
-        ASSERT_EQ(host.ReadImage(data, 16), BUSLNK_CHECK_CONDITION);
-        SimAttach(host.Device, AttachRecord{7, 0, 1, 1});
-        host.Configure("trace", "off");
-        ASSERT_EQ(host.TestUnitReady(), BUSLNK_GOOD);
-    }
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    std::string trace = text.str();
-    std::remove(path);
-    for (const char *line : {"inquiry cdb 12 00 00 00 25 00 timeout=1 in=37 out=0", "in 37 bytes: 06 00 02 02 ...",
-                             "-> GOOD (0)", "configure fault=busy:1", "-> BUSY (3)", "out 1 bytes: 05",
-                             "CHECK CONDITION key 5 sense 2c/00",
-                             "attach kind=7 param1=1 param2=0 version=1 -> tagged300"})
-        EXPECT_NE(trace.find(line), std::string::npos) << line << " in\n" << trace;
-    EXPECT_EQ(trace.find("tur", trace.rfind("#")), std::string::npos) << "nothing after tracing stopped\n" << trace;
 }
