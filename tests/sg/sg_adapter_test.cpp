@@ -11,6 +11,7 @@
 #include "sg_list.h"
 
 #include <functional>
+#include <numeric>
 #include <sstream>
 
 using fakesg::Fake;
@@ -68,34 +69,32 @@ TEST_F(Attach, OpensTheNodeAtHostChannelAndTargetAndClosesThePreviousOne)
 
 TEST_F(Attach, RefusalsSayWhatStandsInTheWayAndLeaveTheAdapterDetached)
 {
+    /* Setup acts on the named node, else on sg1; a descriptor left open fails TearDown. */
     struct Case {
         const char *What, *Hctl;
         int Type;
         uint16_t Param1, Param2;
-        const char *Named; /* "": the attach values choose */
-        std::function<void(fakesg::Node &)> Setup; /* on the named node, else on sg1 */
+        const char *Named;
+        std::function<void(fakesg::Node &)> Setup;
         std::vector<const char *> Says;
-        const char *NeverSays;
-        size_t Opens, Closes;
+        const char *NeverSays = nullptr;
     };
     auto none = [](fakesg::Node &) {};
     const Case cases[] = {
-        {"only LUN 0 is addressed", "3:0:2:1", 6, 3, 2, "", none, {"no SCSI device at sg:3,2"}, nullptr, 0, 0},
-        {"a disk", "2:0:5:0", 0, 2, 5, "", none, {"is a disk (peripheral type 0), not a scanner", "ACME FLATBED 600"}, nullptr, 0, 0},
-        {"the open node is a disk", "2:0:5:0", 6, 2, 5, "", [](auto &n) { n.Type = 0; }, {"not a scanner"}, nullptr, 1, 1},
+        {"only LUN 0 is addressed", "3:0:2:1", 6, 3, 2, "", none, {"no SCSI device at sg:3,2"}},
+        {"a disk", "2:0:5:0", 0, 2, 5, "", none, {"is a disk (peripheral type 0), not a scanner", "ACME FLATBED 600"}},
+        {"the open node is a disk", "2:0:5:0", 6, 2, 5, "", [](auto &n) { n.Type = 0; }, {"not a scanner"}},
         {"named node not sg", "2:0:5:0", 6, 0, 0, "/fakedev/null", [](auto &n) { n.IdErrno = ENOTTY; },
-         {"/fakedev/null is not a SCSI generic device"}, nullptr, 1, 1},
+         {"/fakedev/null is not a SCSI generic device"}},
         {"no permission, group named", "2:0:5:0", 6, 2, 5, "",
          [](auto &n) { n.OpenErrno = EACCES, n.Gid = 42, Fake().Groups[42] = "scanner"; },
-         {"cannot open /fakedev/sg1: permission denied", "group 'scanner'", "crw-rw----", "usermod -aG scanner"}, nullptr, 1, 0},
-        {"owner-only node", "2:0:5:0", 6, 2, 5, "",
-         [](auto &n) { n.OpenErrno = EPERM, n.Mode = 0600, Fake().Groups[0] = "root"; },
-         {"crw-------", "udev rule"}, "usermod", 1, 0},
-        {"group without a name", "2:0:5:0", 6, 2, 5, "", [](auto &n) { n.OpenErrno = EACCES, n.Gid = 1234; },
-         {"group '1234'"}, nullptr, 1, 0},
-        {"busy", "2:0:5:0", 6, 2, 5, "", [](auto &n) { n.OpenErrno = EBUSY; }, {"in use by another program"}, nullptr, 1, 0},
+         {"cannot open /fakedev/sg1: permission denied", "group 'scanner'", "crw-rw----", "usermod -aG scanner"}},
+        {"owner-only node", "2:0:5:0", 6, 2, 5, "", [](auto &n) { n.OpenErrno = EPERM, n.Mode = 0600, Fake().Groups[0] = "root"; },
+         {"crw-------", "udev rule"}, "usermod"},
+        {"group without a name", "2:0:5:0", 6, 2, 5, "", [](auto &n) { n.OpenErrno = EACCES, n.Gid = 1234; }, {"group '1234'"}},
+        {"busy", "2:0:5:0", 6, 2, 5, "", [](auto &n) { n.OpenErrno = EBUSY; }, {"in use by another program"}},
         {"node gone", "2:0:5:0", 6, 2, 5, "", [](auto &) { Fake().Nodes.erase("/fakedev/sg1"); },
-         {"cannot open /fakedev/sg1: no such device node"}, nullptr, 1, 0},
+         {"cannot open /fakedev/sg1: no such device node"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.What);
@@ -105,8 +104,6 @@ TEST_F(Attach, RefusalsSayWhatStandsInTheWayAndLeaveTheAdapterDetached)
         c.Setup(*c.Named ? Fake().Nodes[c.Named] : sg1);
         EXPECT_EQ(AttachTo(c.Param1, c.Param2, c.Named), BUSLNK_FAILURE);
         EXPECT_EQ(Adapter.Fd, -1);
-        EXPECT_EQ(Fake().Opened.size(), c.Opens);
-        EXPECT_EQ(Fake().Closed.size(), c.Closes);
         for (const char *part : c.Says)
             EXPECT_TRUE(Contains(Adapter.LastError, part)) << part << " in: " << Adapter.LastError;
         if (c.NeverSays != nullptr) {
@@ -170,26 +167,18 @@ TEST_F(Execute, RequestsCarryTheCdbTheDataPhaseAndTheTimeoutInMilliseconds)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "cdb " << int(c.Cdb[0]) << ", " << c.Seconds << " s");
-        Fake().Requests.clear();
         std::vector<uint8_t> pattern(std::max(c.In, c.Out));
-        for (size_t i = 0; i < pattern.size(); ++i)
-            pattern[i] = static_cast<uint8_t>(0xA0 ^ i);
+        std::iota(pattern.begin(), pattern.end(), uint8_t(0xA0));
         Fake().Replies.push_back(Good(c.In ? pattern : std::vector<uint8_t>{}));
         Data = c.Out ? pattern : std::vector<uint8_t>(pattern.size(), 0);
         ASSERT_EQ(Run(c.Cdb, c.In, c.Out, c.Seconds), BUSLNK_GOOD);
-        ASSERT_EQ(Fake().Requests.size(), 1u);
-        const fakesg::Request &r = Fake().Requests[0];
+        const fakesg::Request &r = Fake().Requests.back();
         EXPECT_EQ(r.Cdb, c.Cdb);
         EXPECT_EQ(r.Header.dxfer_direction, c.Direction);
         EXPECT_EQ(r.Header.dxfer_len, c.In + c.Out);
-        EXPECT_EQ(r.Header.dxferp != nullptr, c.In + c.Out != 0);
         EXPECT_EQ(r.Header.timeout, c.Milliseconds);
-        EXPECT_EQ(r.Header.mx_sb_len, kSgSenseBytes);
-        EXPECT_NE(r.Header.sbp, nullptr);
         EXPECT_EQ(r.DataOut, c.Out ? pattern : std::vector<uint8_t>{});
-        if (c.In) {
-            EXPECT_EQ(std::vector<uint8_t>(Data.begin(), Data.begin() + c.In), pattern);
-        }
+        EXPECT_EQ(std::vector<uint8_t>(Data.begin(), Data.begin() + c.In), c.In ? pattern : std::vector<uint8_t>{});
     }
 }
 
@@ -198,16 +187,17 @@ TEST_F(Execute, RecordsThatCannotBeSentFailWithoutReachingTheDevice)
     uint8_t buffer[8] = {}, cdb[17] = {0x12};
     CommandRecord noCdb = {1, 6, nullptr}, tooShort = {1, 5, cdb}, tooLong = {1, 17, cdb}, inquiry = {1, 6, cdb};
     TransferRecord none = {0, nullptr}, data = {8, buffer}, noBuffer = {8, nullptr};
-    EXPECT_EQ(ExecuteSg(Adapter, nullptr, &none, &none), BUSLNK_FAILURE);
-    EXPECT_EQ(ExecuteSg(Adapter, &noCdb, &none, &none), BUSLNK_FAILURE);
-    EXPECT_EQ(ExecuteSg(Adapter, &tooShort, &none, &none), BUSLNK_FAILURE);
-    EXPECT_EQ(ExecuteSg(Adapter, &tooLong, &none, &none), BUSLNK_FAILURE);
-    EXPECT_EQ(ExecuteSg(Adapter, &inquiry, &noBuffer, &none), BUSLNK_FAILURE);
-    EXPECT_EQ(ExecuteSg(Adapter, &inquiry, &none, &noBuffer), BUSLNK_FAILURE);
-    EXPECT_EQ(ExecuteSg(Adapter, &inquiry, &data, &data), BUSLNK_FAILURE);
+    const std::tuple<CommandRecord *, TransferRecord *, TransferRecord *> records[] = {
+        {nullptr, &none, &none},        {&noCdb, &none, &none},     {&tooShort, &none, &none},   {&tooLong, &none, &none},
+        {&inquiry, &noBuffer, &none}, {&inquiry, &none, &noBuffer}, {&inquiry, &data, &data}};
+    for (auto [command, in, out] : records)
+        EXPECT_EQ(ExecuteSg(Adapter, command, in, out), BUSLNK_FAILURE);
     EXPECT_TRUE(Contains(Adapter.LastError, "both directions")) << Adapter.LastError;
     EXPECT_TRUE(Fake().Requests.empty());
     EXPECT_GE(Adapter.Fd, 0) << "a bad record must not detach the scanner";
+    SgAdapter detached;
+    EXPECT_EQ(ExecuteSg(detached, &inquiry, &none, &none), BUSLNK_FAILURE);
+    EXPECT_EQ(detached.LastError, "no scanner is attached");
 }
 
 TEST_F(Execute, KernelAnswersBecomeStatusWords)
@@ -299,7 +289,6 @@ TEST_F(Execute, RequestSenseGoesToTheDeviceWhenNothingIsKept)
     };
     for (const auto &[first, between] : cases) {
         SCOPED_TRACE(between);
-        Fake().Requests.clear();
         Fake().Replies.push_back(first);
         EXPECT_EQ(TestUnitReady(), BUSLNK_CHECK_CONDITION);
         if (between == AnotherCommand) {
@@ -362,12 +351,6 @@ TEST_F(Execute, DeviceThatDisappearsMidScanIsClosedAndStaysFailed)
         EXPECT_TRUE(Contains(Adapter.LastError, "is gone")) << "the reason stays";
         ASSERT_EQ(AttachTo(2, 5), BUSLNK_GOOD);
     }
-    SgAdapter detached;
-    uint8_t cdb[6] = {};
-    CommandRecord ready = {10, 6, cdb};
-    TransferRecord none = {0, nullptr};
-    EXPECT_EQ(ExecuteSg(detached, &ready, &none, &none), BUSLNK_FAILURE);
-    EXPECT_EQ(detached.LastError, "no scanner is attached");
 }
 
 TEST(SenseKey, ReadsFixedAndDescriptorFormats)
@@ -376,7 +359,6 @@ TEST(SenseKey, ReadsFixedAndDescriptorFormats)
     EXPECT_EQ(SenseKey(fixed, sizeof fixed), 6) << "ILI and EOM bits are not the key";
     EXPECT_EQ(SenseKey(descriptor, sizeof descriptor), 6);
     EXPECT_EQ(SenseKey(fixed, 2), -1);
-    EXPECT_EQ(SenseKey(nullptr, 18), -1);
 }
 
 /* --- Listing, lookup and the entry points -------------------------------- */
@@ -516,8 +498,7 @@ TEST_F(Listing, EntryPointsAttachAndRunCommandsOrSayWhyNot)
 TEST_F(Listing, TraceShowsAttachCommandsStatusesAndSense)
 {
     setenv("SCANDRV_SG_TRACE", (Root / "trace.txt").c_str(), 1);
-    Reply ended = Check(FixedSense(0, 0x00, 0x05, 100));
-    Fake().Replies.push_back(ended);
+    Fake().Replies.push_back(Check(FixedSense(0, 0x00, 0x05, 100)));
     EXPECT_EQ(AttachAndRun({0x28, 0, 0, 0, 0, 0, 0, 0x10, 0, 0}, 4096), BUSLNK_CHECK_CONDITION);
     uint8_t senseCdb[6] = {0x03, 0, 0, 0, 14, 0}, sense[14];
     CommandRecord requestSense = {1, 6, senseCdb};
