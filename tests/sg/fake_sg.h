@@ -32,8 +32,8 @@ struct Reply {
     uint8_t Status = 0;
     uint16_t HostStatus = 0, DriverStatus = 0;
     int Resid = 0;
-    std::vector<uint8_t> Sense; /* autosense, cut to mx_sb_len */
-    std::vector<uint8_t> Data;  /* copied into the data-in buffer, cut to its length */
+    std::vector<uint8_t> Sense{}; /* autosense, cut to mx_sb_len */
+    std::vector<uint8_t> Data{};  /* copied into the data-in buffer, cut to its length */
 };
 
 /* What the adapter handed to one SG_IO. */
@@ -131,7 +131,6 @@ inline int AnswerSgIo(sg_io_hdr &request)
     if (request.dxfer_direction == SG_DXFER_FROM_DEV && request.dxferp != nullptr && !reply.Data.empty())
         std::memcpy(request.dxferp, reply.Data.data(), std::min<size_t>(reply.Data.size(), request.dxfer_len));
     request.status = reply.Status;
-    request.masked_status = static_cast<unsigned char>((reply.Status >> 1) & 0x7F);
     request.host_status = reply.HostStatus;
     request.driver_status = reply.DriverStatus;
     request.resid = reply.Resid;
@@ -139,7 +138,6 @@ inline int AnswerSgIo(sg_io_hdr &request)
     if (senseCount > 0)
         std::memcpy(request.sbp, reply.Sense.data(), senseCount);
     request.sb_len_wr = static_cast<unsigned char>(senseCount);
-    request.duration = 1;
     return 0;
 }
 

@@ -1,147 +1,94 @@
 /*
  * device_test.cpp - what each model says about itself, the commands and
  * windows the device refuses and the sense it keeps for them, the geometry
- * of accepted windows, configuration keys and their environment variables,
- * image files as documents, and the adapter library as an application
- * loads it.
+ * of accepted windows, configuration keys and image files as documents.
  */
 #include "sim_host.h"
 
 #include "sim_config.h"
 
 #include <cstdio>
-#include <dlfcn.h>
 #include <functional>
-#include <map>
 #include <unistd.h>
 
 #ifdef SIM_HAVE_PNG
 #include <png.h>
 #endif
 
-TEST(Identity, AttachValueChoosesTheModelThatAnswersInquiry)
+TEST(Identity, OnlyAnotherModelStartsAfreshAndAConfiguredModelWins)
 {
-    SimHost host;
-    const uint8_t codes[] = {34, 150, 168, 12};
-    uint8_t data[37];
-    for (uint16_t m = 0; m < 4; ++m) {
-        ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, m, 1}), BUSLNK_GOOD);
-        ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
-        EXPECT_EQ(data[0], 6) << m;
-        EXPECT_EQ(data[2], 2) << m;
-        EXPECT_EQ(data[3], 2) << m;
-        EXPECT_EQ(data[36], codes[m]);
-        EXPECT_EQ(std::string(reinterpret_cast<char *>(data + 32), 4), host.Device.Model->Revision);
-    }
-    EXPECT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 9, 1}), BUSLNK_FAILURE);
-    EXPECT_EQ(host.Inquiry(data), BUSLNK_FAILURE) << "nothing answers there";
-    host.Configure("model", "gray300");
-    ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 2, 1}), BUSLNK_GOOD);
-    ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
-    EXPECT_EQ(data[36], 12) << "a configured model wins over the attach values";
-}
-
-TEST(Identity, ReattachingTheSameModelKeepsItsState)
-{
+    /* That attach values choose the models, and 9 none, whole scans prove (tests/e2e). */
     SimHost host;
     uint32_t status = 0;
     ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 0, 1}), BUSLNK_GOOD);
     ASSERT_EQ(host.SetWindow(WindowRequest{}), BUSLNK_GOOD);
     ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 0, 1}), BUSLNK_GOOD);
     host.Geometry(&status);
-    EXPECT_EQ(status, BUSLNK_GOOD);
+    EXPECT_EQ(status, BUSLNK_GOOD) << "the same model keeps its window";
     ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 3, 1}), BUSLNK_GOOD);
     host.Geometry(&status);
     EXPECT_EQ(status, BUSLNK_CHECK_CONDITION) << "another model is a fresh device without a window";
+    host.Configure("model", "gray300");
+    uint8_t data[37];
+    ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 2, 1}), BUSLNK_GOOD);
+    ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
+    EXPECT_EQ(data[36], 12) << "a configured model wins over the attach values";
 }
 
-TEST(Identity, ParameterPagesPerModelLensAndSource)
+TEST(Sense, CommandsTheDeviceRefusesWithSenseForOneRequestSense)
 {
-    struct Field {
-        const char *Model;
-        uint8_t Lens, Source;
-        int Offset, Size; /* Size 1: byte & Mask; 2, 4: big-endian (signed); Offset -1: refused */
-        uint8_t Mask;
-        int64_t Value;
-    };
-    const Field fields[] = {
-        {"flatbed600", 0, 0, 0, 1, 0xFF, 0x81},   {"flatbed600", 0, 0, 1, 1, 0x01, 0},
-        {"flatbed600", 0, 0, 3, 2, 0, 1200},      {"flatbed600", 0, 0, 7, 2, 0, 5100},
-        {"flatbed600", 0, 0, 9, 2, 0, 7000},      {"flatbed600", 0, 0, 11, 2, 0, 600},
-        {"flatbed600", 0, 0, 13, 1, 0xFF, 0x0B},  {"flatbed600", 0, 0, 17, 1, 0x80, 0x80},
-        {"flatbed600", 0, 0, 19, 4, 0, -240},     {"flatbed600", 0, 0, 27, 1, 0xFF, 1},
-        {"flatbed600", 0, 0, 30, 2, 0, 256},
-        {"tagged300", 0, 0, 0, 1, 0x37, 0x23},    {"tagged300", 0, 0, 1, 1, 0x01, 1},
-        {"tagged300", 0, 0, 2, 1, 0xFF, 4},       {"tagged300", 0, 0, 13, 1, 0x0A, 0x08},
-        {"duallens168", 0, 0, 27, 1, 0xFF, 2},    {"duallens168", 0, 0, 29, 1, 0x03, 3},
-        {"duallens168", 0, 0, 11, 2, 0, 600},     {"duallens168", 0, 1, 9, 2, 0, 8400},
-        {"duallens168", 0, 2, 7, 2, 0, 3000},     {"duallens168", 1, 0, 11, 2, 0, 1200},
-        {"duallens168", 1, 0, 19, 4, 0, -480},    {"duallens168", 1, 1, -1, 0, 0, 0},
-        {"gray300", 0, 0, 0, 1, 0x80, 0},         {"gray300", 0, 0, 13, 1, 0x08, 0},
-        {"gray300", 0, 1, -1, 0, 0, 0},           {"gray300", 1, 0, -1, 0, 0, 0},
-    };
-    for (const Field &f : fields) {
-        SCOPED_TRACE(testing::Message() << f.Model << " lens " << int(f.Lens) << " source " << int(f.Source)
-                                        << " byte " << f.Offset);
-        SimHost host;
-        host.Configure("model", f.Model);
-        uint8_t p[40];
-        if (f.Offset < 0) {
-            EXPECT_EQ(host.ReadParameters(f.Lens, f.Source, p), BUSLNK_CHECK_CONDITION);
-            EXPECT_EQ(host.RequestSense()[12], 0x24);
-            continue;
-        }
-        ASSERT_EQ(host.ReadParameters(f.Lens, f.Source, p), BUSLNK_GOOD);
-        int64_t v = f.Size == 1 ? p[f.Offset] & f.Mask
-                    : f.Size == 2 ? int64_t(GetBig16(p + f.Offset))
-                                  : int64_t(int32_t(GetBig32(p + f.Offset)));
-        EXPECT_EQ(v, f.Value);
-    }
-}
-
-TEST(Sense, RequestSenseReturnsTheLastCheckConditionThenNothing)
-{
-    SimHost host;
-    EXPECT_EQ(host.TestUnitReady(), BUSLNK_GOOD);
-    uint8_t buffer[40];
-    ASSERT_EQ(host.ReadParameters(0, 7, buffer), BUSLNK_CHECK_CONDITION);
-    Sense s = host.RequestSense();
-    EXPECT_EQ(s[0] & 0x7F, 0x70);
-    EXPECT_EQ(s[2] & 0x0F, 0x05) << "illegal request";
-    EXPECT_EQ(s[7], 6);
-    EXPECT_EQ(s[12], 0x24);
-    EXPECT_EQ(s[13], 0x00);
-    Sense again = host.RequestSense();
-    EXPECT_EQ(again[12], 0);
-    EXPECT_EQ(again[2] & 0x0F, 0);
-}
-
-TEST(Sense, CommandsTheDeviceCannotTake)
-{
+    std::vector<uint8_t> bigPattern(17 * 17 + 1, 1);
+    bigPattern[0] = 17;
+    auto send = [](uint8_t type, uint8_t qualifier, size_t n) { return Cdb10(0x2A, type, 0, qualifier, uint32_t(n)); };
+    auto zeros = [](size_t n) { return std::vector<uint8_t>(n); };
     struct Case {
-        const char *What;
+        const char *Model, *What;
         std::vector<uint8_t> Cdb;
         int Direction;
-        uint32_t Length;
+        std::vector<uint8_t> Data;
         uint8_t Asc;
     };
     const Case cases[] = {
-        {"unknown opcode", {0x1B, 0, 0, 0, 0, 0}, 0, 0, 0x20},
-        {"READ of shading data", Cdb10(0x28, 0x01, 0, 0, 4), 1, 4, 0x24},
-        {"SEND of an unknown type", Cdb10(0x2A, 0x44, 0, 0, 4), 2, 4, 0x24},
-        {"INQUIRY with a 10-byte length", {0x12, 0, 0, 0, 37, 0, 0, 0, 0, 0}, 1, 37, 0x4A},
-        {"data phase shorter than the CDB says", {0x12, 0, 0, 0, 37, 0}, 1, 36, 0x4B},
-        {"data in for a SEND", Cdb10(0x2A, 0x81, 0, 0, 9), 1, 9, 0x4B},
-        {"lamp page of the wrong length", Cdb10(0x28, 0x81, 0, 0, 8), 1, 8, 0x24},
-        {"geometry before any window", Cdb10(0x28, 0x80, 0, 0, 16), 1, 16, 0x2C},
-        {"image before any window", Cdb10(0x28, 0x00, 0, 0, 16), 1, 16, 0x2C},
-        {"window list of 70 bytes", Cdb10(0x24, 0, 0, 0, 70), 2, 70, 0x1A},
+        {"flatbed600", "unknown opcode", {0x1B, 0, 0, 0, 0, 0}, 0, {}, 0x20},
+        {"flatbed600", "READ of shading data", Cdb10(0x28, 0x01, 0, 0, 4), 1, zeros(4), 0x24},
+        {"flatbed600", "SEND of an unknown type", send(0x44, 0, 4), 2, zeros(4), 0x24},
+        {"flatbed600", "INQUIRY with a 10-byte length", {0x12, 0, 0, 0, 37, 0, 0, 0, 0, 0}, 1, zeros(37), 0x4A},
+        {"flatbed600", "data phase shorter than the CDB says", {0x12, 0, 0, 0, 37, 0}, 1, zeros(36), 0x4B},
+        {"flatbed600", "data in for a SEND", Cdb10(0x2A, 0x81, 0, 0, 9), 1, zeros(9), 0x4B},
+        {"flatbed600", "lamp page of the wrong length", Cdb10(0x28, 0x81, 0, 0, 8), 1, zeros(8), 0x24},
+        {"flatbed600", "geometry before any window", Cdb10(0x28, 0x80, 0, 0, 16), 1, zeros(16), 0x2C},
+        {"flatbed600", "image before any window", Cdb10(0x28, 0x00, 0, 0, 16), 1, zeros(16), 0x2C},
+        {"flatbed600", "window list of 70 bytes", Cdb10(0x24, 0, 0, 0, 70), 2, zeros(70), 0x1A},
+        {"flatbed600", "parameters of an unknown source", Cdb10(0x28, 0x82, 0, 7, 40), 1, zeros(40), 0x24},
+        {"duallens168", "second lens on the feeder", Cdb10(0x28, 0x82, 1, 1, 40), 1, zeros(40), 0x24},
+        {"gray300", "parameters of a second lens", Cdb10(0x28, 0x82, 1, 0, 40), 1, zeros(40), 0x24},
+        {"flatbed600", "gamma piece 3 of one channel's two", send(0x03, 0x20 | 0x01 | (3 << 1), 65536), 2, zeros(65536), 0x1A},
+        {"flatbed600", "gamma piece 7 of colour's six", send(0x03, 0x60 | 0x01 | (7 << 1), 65536), 2, zeros(65536), 0x1A},
+        {"flatbed600", "half a gamma entry", send(0x03, 0x61, 3), 2, zeros(3), 0x1A},
+        {"flatbed600", "no such gamma channel code", send(0x03, 0x41, 65536), 2, zeros(65536), 0x24},
+        {"gray300", "colour gamma on a scanner with one table", send(0x03, 0x63, 65536), 2, zeros(65536), 0x24},
+        {"flatbed600", "halftone shorter than its side", send(0x02, 0x80, 4), 2, {2, 1, 2, 3}, 0x1A},
+        {"flatbed600", "halftone of side 0", send(0x02, 0x80, 1), 2, {0}, 0x26},
+        {"flatbed600", "halftone of side 17", send(0x02, 0x80, bigPattern.size()), 2, bigPattern, 0x26},
+        {"flatbed600", "shading of odd length", send(0x01, 0x21, 10201), 2, zeros(10201), 0x1A},
+        {"flatbed600", "three shading channels not a multiple of 6", send(0x01, 0x61, 5104), 2, zeros(5104), 0x1A},
+        {"flatbed600", "shading wider than the sensor", send(0x01, 0x21, 10202), 2, zeros(10202), 0x1A},
+        {"flatbed600", "one-byte shading words", send(0x01, 0x20, 10200), 2, zeros(10200), 0x24},
+        {"flatbed600", "reserved shading qualifier bit", send(0x01, 0x25, 10200), 2, zeros(10200), 0x24},
+        /* Only model 168 takes one colour channel per SEND. */
+        {"flatbed600", "red shading alone", send(0x01, 0x03, 10200), 2, zeros(10200), 0x24},
+        {"flatbed600", "blue shading alone", send(0x01, 0x43, 10200), 2, zeros(10200), 0x24},
     };
-    for (const Case &c : cases) {
+    for (Case c : cases) {
         SimHost host;
-        uint8_t buffer[80] = {};
-        EXPECT_EQ(host.Run(c.Cdb, c.Direction, buffer, c.Length), BUSLNK_CHECK_CONDITION) << c.What;
-        EXPECT_EQ(host.RequestSense()[12], c.Asc) << c.What;
+        host.Configure("model", c.Model);
+        EXPECT_EQ(host.Run(c.Cdb, c.Direction, c.Data.data(), uint32_t(c.Data.size())), BUSLNK_CHECK_CONDITION) << c.What;
+        Sense s = host.RequestSense(), again = host.RequestSense();
+        EXPECT_EQ(s[12], c.Asc) << c.What;
+        EXPECT_EQ(s[0] & 0x7F, 0x70) << c.What;
+        EXPECT_EQ(s[2] & 0x0F, c.Asc == 0x4A || c.Asc == 0x4B ? 0x0B : 0x05) << c.What << ": phase errors abort";
+        EXPECT_EQ(s[7], 6) << c.What;
+        EXPECT_EQ(again[12] | again[2], 0) << c.What << ": a REQUEST SENSE spends the sense";
     }
 }
 
@@ -157,9 +104,7 @@ TEST(Window, RefusedWindowsTakeNoEffect)
         {"flatbed600", "a second window", [](auto &l) { l[8] = 1; }, 0x2C, 0x01},
         {"flatbed600", "X and Y resolutions differ", [](auto &l) { PutBig16(&l[12], 600); }, 0x2C, 0x02},
         {"flatbed600", "resolution 10", [](auto &l) { PutBig16(&l[10], 10), PutBig16(&l[12], 10); }, 0x26, 0x02},
-        {"flatbed600", "resolution 2400", [](auto &l) { PutBig16(&l[10], 2400), PutBig16(&l[12], 2400); }, 0x26, 0x02},
         {"flatbed600", "composition 3", [](auto &l) { l[33] = 3; }, 0x26, 0x00},
-        {"flatbed600", "colour at 1 bit", [](auto &l) { l[34] = 1; }, 0x2C, 0x02},
         {"flatbed600", "colour at 9 bits", [](auto &l) { l[34] = 9; }, 0x2C, 0x02},
         {"flatbed600", "threshold at 8 bits", [](auto &l) { l[33] = 0; }, 0x2C, 0x02},
         {"flatbed600", "lens 1 of one", [](auto &l) { l[38] = 1; }, 0x26, 0x00},
@@ -170,7 +115,6 @@ TEST(Window, RefusedWindowsTakeNoEffect)
          [](auto &l) { l[39] = 0x30, l[34] = 16, PutBig32(&l[18], uint32_t(-401)); }, 0x26, 0x00},
         {"flatbed600", "width 0", [](auto &l) { PutBig32(&l[22], 0); }, 0x26, 0x00},
         {"flatbed600", "right edge beyond the glass", [](auto &l) { PutBig32(&l[14], 5000), PutBig32(&l[22], 101); }, 0x26, 0x00},
-        {"flatbed600", "bottom edge beyond the glass", [](auto &l) { PutBig32(&l[18], 6990), PutBig32(&l[26], 11); }, 0x26, 0x00},
         {"flatbed600", "negative X", [](auto &l) { PutBig32(&l[14], 0xFFFFFFFF); }, 0x26, 0x00},
         {"flatbed600", "an image window above the glass", [](auto &l) { PutBig32(&l[18], 0xFFFFFF00); }, 0x26, 0x00},
         {"flatbed600", "narrower than one pixel at 15 dpi",
@@ -211,7 +155,6 @@ TEST(Window, GeometryFollowsFromTheAcceptedWindow)
         {"flatbed600", 600, 5100, 7000, kColor, 8, 0x10, 0, 5100, 15300, 7000},
         {"flatbed600", 300, 601, 601, kColor, 8, 0x10, 0, 300, 900, 300},
         {"flatbed600", 1000, 600, 60, kColor, 16, 0x10, 0, 1000, 6000, 100},
-        {"flatbed600", 600, 600, 60, kColor, 12, 0x10, 0, 600, 3600, 60},
         {"flatbed600", 250, 600, 60, kGrey, 12, 0x10, 0, 250, 500, 25},
         {"flatbed600", 1200, 100, 10, kBilevel, 1, 0x10, 0, 200, 25, 20},
         {"flatbed600", 80, 75, 75, kDithered, 1, 0x10, 0, 10, 2, 10},
@@ -219,7 +162,6 @@ TEST(Window, GeometryFollowsFromTheAcceptedWindow)
         /* Colour-tagged segments: three of 2 + pixels bytes each; calibration lines come whole. */
         {"tagged300", 300, 2550, 3510, kColor, 8, 0x10, 0, 2550, 3 * 2552, 3510},
         {"tagged300", 500, 300, 30, kColor, 16, 0x10, 0, 500, 3 * 1002, 50},
-        {"tagged300", 300, 300, 30, kGrey, 8, 0x10, 0, 300, 300, 30},
         {"tagged300", 300, 2550, 64, kColor, 16, 0x30, -120, 2550, 2550 * 3 * 2, 64},
     };
     for (const Case &c : cases) {
@@ -236,13 +178,9 @@ TEST(Window, GeometryFollowsFromTheAcceptedWindow)
 
 TEST(Config, ValuesAKeyDoesNotTakeAreRefusedWithAReason)
 {
-    /* Every key's accepted values are at work in the other tests. */
     const std::pair<const char *, const char *> refused[] = {
-        {"model", "9"}, {"model", "nosuch"}, {"noise", "maybe"}, {"sensor", "rough"}, {"seed", "-1"},
-        {"segment_order", "RGBR"}, {"segment_order", "RGG"}, {"paper", "lost"}, {"event", "256"}, {"clock", "fast"},
-        {"advance", "ten"}, {"document_dpi", "0"}, {"document", "/nonexistent.pnm"}, {"fault", "nonsense"},
-        {"trace", "/nonexistent/dir/trace"}, {"feeder_pages", "10000"}, {"feeder_pages", "many"}, {"fault", "jam:0"},
-        {"fault", "jam:2:0"}, {"colour", "on"},
+        {"model", "9"}, {"segment_order", "RGBR"}, {"segment_order", "RGG"}, {"document", "/nonexistent.pnm"},
+        {"feeder_pages", "10000"}, {"fault", "jam:0"}, {"colour", "on"},
     };
     SimHost host;
     for (auto [key, value] : refused) {
@@ -252,37 +190,16 @@ TEST(Config, ValuesAKeyDoesNotTakeAreRefusedWithAReason)
     }
 }
 
-TEST(Config, EnvironmentVariablesSetTheSameKeys)
-{
-    static std::map<std::string, std::string> environment;
-    environment = {{"SCANDRV_SIM_MODEL", "gray300"}, {"SCANDRV_SIM_FAULTS", "busy:2"},
-                   {"SCANDRV_SIM_FEEDER_PAGES", "4"}, {"SCANDRV_SIM_NOISE", "loud"}, {"SCANDRV_SIM_UNRELATED", "x"}};
-    static std::vector<std::string> reports;
-    reports.clear();
-    SimHost host;
-    int refused = SimConfigureFromEnvironment(
-        host.Device,
-        [](const char *name) -> const char * {
-            auto it = environment.find(name);
-            return it == environment.end() ? nullptr : it->second.c_str();
-        },
-        [](const char *message) { reports.push_back(message); });
-    EXPECT_EQ(refused, 1);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("SCANDRV_SIM_NOISE"), std::string::npos) << reports[0];
-    EXPECT_TRUE(host.Device.Settings.Noise);
-    EXPECT_EQ(host.Device.Feeder.Stack, 4u);
-    uint8_t data[37];
-    EXPECT_EQ(host.Inquiry(data), BUSLNK_BUSY);
-    EXPECT_EQ(host.Inquiry(data), BUSLNK_BUSY);
-    ASSERT_EQ(host.Inquiry(data), BUSLNK_GOOD);
-    EXPECT_EQ(data[36], 12);
-}
-
 TEST(Document, ImageFilesLieAtTheTopLeftOfTheGlassAndBrokenOnesChangeNothing)
 {
     char path[] = "/tmp/sim_doc_XXXXXX";
     close(mkstemp(path));
+    auto write = [&](const char *header, const std::vector<uint8_t> &bytes) {
+        FILE *file = std::fopen(path, "wb");
+        std::fputs(header, file);
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        return std::fclose(file) == 0;
+    };
     /* 4 x 3 pixels, each distinct, at 100 dpi: 120 chart units a pixel; white lid beyond. */
     auto expected = [](int64_t x, int64_t y) {
         uint8_t v = static_cast<uint8_t>(20 * (x / 120) + 70 * (y / 120));
@@ -293,12 +210,7 @@ TEST(Document, ImageFilesLieAtTheTopLeftOfTheGlassAndBrokenOnesChangeNothing)
         SimRgb c = expected(i % 4 * 120, i / 4 * 120);
         rgb.insert(rgb.end(), {c.R, c.G, c.B});
     }
-    std::vector<std::function<bool()>> writers = {[&] {
-        FILE *file = std::fopen(path, "wb");
-        std::fprintf(file, "P6\n# a comment\n4 3\n255\n");
-        std::fwrite(rgb.data(), 1, rgb.size(), file);
-        return std::fclose(file) == 0;
-    }};
+    std::vector<std::function<bool()>> writers = {[&] { return write("P6\n# a comment\n4 3\n255\n", rgb); }};
 #ifdef SIM_HAVE_PNG
     writers.push_back([&] {
         png_image image{};
@@ -318,46 +230,12 @@ TEST(Document, ImageFilesLieAtTheTopLeftOfTheGlassAndBrokenOnesChangeNothing)
         for (uint32_t i = 0; i < 24; ++i)
             EXPECT_EQ((SimRgb{scan[3 * i], scan[3 * i + 1], scan[3 * i + 2]}), expected(i % 6 * 120, i / 6 * 120)) << k << " " << i;
     }
-    FILE *file = std::fopen(path, "wb");
-    std::fprintf(file, "P5 2 1 15\n%c%c", 0, 15);
-    std::fclose(file);
     SimDocument document;
     std::string error;
     ASSERT_TRUE(LoadDocumentImage(document, path, 300, error)) << error;
-    EXPECT_EQ(DocumentColor(document, 0, 0), (SimRgb{0, 0, 0}));
-    EXPECT_EQ(DocumentColor(document, 40, 0), (SimRgb{255, 255, 255})) << "15 of 15 is white";
-    file = std::fopen(path, "wb");
-    std::fprintf(file, "P6 2 2 255\n%c", 1); /* 11 bytes short */
-    std::fclose(file);
+    ASSERT_TRUE(write("P6 2 2 255\n", {1})); /* 11 bytes short */
     SimDocument untouched = document;
     EXPECT_FALSE(LoadDocumentImage(document, path, 300, error));
     EXPECT_EQ(document.Rgb, untouched.Rgb) << "a failed load keeps the document";
     std::remove(path);
-}
-
-TEST(Library, ExportsTheAdapterEntryPointsAndSimConfigure)
-{
-    void *library = dlopen(SIM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    auto attach = reinterpret_cast<decltype(&BusLinkAttach)>(dlsym(library, "BusLinkAttach"));
-    auto execute = reinterpret_cast<decltype(&BusLinkExecute)>(dlsym(library, "BusLinkExecute"));
-    auto configure = reinterpret_cast<decltype(&SimConfigure)>(dlsym(library, "SimConfigure"));
-    ASSERT_TRUE(attach && execute && configure);
-    EXPECT_EQ(dlsym(library, "SimExecute"), nullptr) << "the device model stays hidden";
-
-    AttachRecord record{7, 0, 2, 1};
-    EXPECT_EQ(attach(&record), BUSLNK_GOOD);
-    uint8_t cdb[6] = {0x12, 0, 0, 0, 37, 0}, data[37] = {};
-    CommandRecord command{1, 6, cdb};
-    TransferRecord in{37, data}, out{0, nullptr};
-    ASSERT_EQ(execute(&command, &in, &out), BUSLNK_GOOD);
-    EXPECT_EQ(data[36], 168);
-    EXPECT_EQ(configure("model", "gray300"), 0);
-    ASSERT_EQ(execute(&command, &in, &out), BUSLNK_GOOD);
-    EXPECT_EQ(data[36], 12);
-    EXPECT_EQ(configure("no such key", "1"), -1);
-    EXPECT_EQ(configure("noise", "sometimes"), -2);
-    EXPECT_EQ(execute(nullptr, &in, &out), BUSLNK_FAILURE);
-    EXPECT_EQ(attach(nullptr), BUSLNK_FAILURE);
-    dlclose(library);
 }

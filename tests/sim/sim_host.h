@@ -1,7 +1,6 @@
 /*
- * sim_host.h - the host side of the simulator's tests: a SimDevice and the
- * commands a driver sends it, built as bytes the way a driver builds them,
- * and the host's half of a calibration.
+ * sim_host.h - a SimDevice and the commands a driver sends it, built as
+ * bytes the way a driver builds them.
  */
 #ifndef SIM_HOST_H
 #define SIM_HOST_H
@@ -144,65 +143,5 @@ inline SimHost IdealHost(const char *model = "flatbed600")
 
 /* Little-endian 16-bit sample i of a buffer. */
 inline uint32_t Sample16(const std::vector<uint8_t> &bytes, size_t i) { return bytes[2 * i] | (bytes[2 * i + 1] << 8); }
-
-/* Correction words of one site from its dark and white levels, as a host
- * computes them: R = W - D (63920 when W <= D), G = 63920 x 65535 / R,
- * offset D - R x 80 / 63920, gain G - 65535; G of 131071 or more sets bit
- * 14 of the offset word and sends the low 16 bits of G - 65535 + 1. */
-inline void EncodeCorrection(uint32_t dark, uint32_t white, uint16_t &offsetWord, uint16_t &gainWord)
-{
-    uint32_t range = white > dark ? white - dark : 63920;
-    if (white <= dark)
-        dark = 80;
-    range = std::min<uint32_t>(range, 63919);
-    uint32_t gain = 4188997200u / range, shift = range * 80 / 63920;
-    offsetWord = static_cast<uint16_t>(dark > shift ? dark - shift : 0);
-    uint32_t excess = gain - 65535;
-    gainWord = static_cast<uint16_t>(excess < 65536 ? excess : excess + 1);
-    if (excess >= 65536)
-        offsetWord |= 0x4000;
-}
-
-/* A calibrated scan's sample for an 8-bit reflectance. */
-inline uint32_t CalibratedLevel(uint32_t reflectance) { return 80 + reflectance * 63920 / 255; }
-
-/* White and dark passes over the whole sensor, as a host's calibration runs
- * them, then offset and gain tables from the per-site means. Colour when
- * rows is 3, else the one (green) row. */
-inline void CalibrateLikeAHost(SimHost &host, unsigned rows)
-{
-    uint8_t page[40];
-    ASSERT_EQ(host.ReadParameters(0, 0, page), BUSLNK_GOOD);
-    uint32_t sites = GetBig16(page + 7);
-    WindowRequest pass;
-    pass.Resolution = static_cast<uint16_t>(GetBig16(page + 11));
-    pass.Width = sites;
-    pass.Length = 64;
-    pass.Composition = rows == 3 ? kColor : kGrey;
-    pass.Depth = 16;
-    pass.SourceCode = 0x30;
-    std::vector<uint8_t> levels[2];
-    for (int dark = 0; dark < 2; ++dark) {
-        pass.Y = dark ? -332 : static_cast<int32_t>(GetBig32(page + 19));
-        ASSERT_EQ(host.SendLampControl(dark ? 0x05 : 0x01), BUSLNK_GOOD);
-        levels[dark] = host.Scan(pass);
-        ASSERT_EQ(levels[dark].size(), 64u * sites * rows * 2);
-    }
-    std::vector<uint8_t> offsets(2 * rows * sites), gains(2 * rows * sites);
-    for (uint32_t k = 0; k < rows * sites; ++k) {
-        uint32_t sum[2] = {0, 0};
-        for (int dark = 0; dark < 2; ++dark)
-            for (uint32_t line = 0; line < 64; ++line)
-                sum[dark] += Sample16(levels[dark], line * sites * rows + (k % sites) * rows + k / sites);
-        uint16_t offsetWord, gainWord;
-        EncodeCorrection(sum[1] / 64, sum[0] / 64, offsetWord, gainWord);
-        PutLittle16(&offsets[2 * k], offsetWord);
-        PutLittle16(&gains[2 * k], gainWord);
-    }
-    uint8_t code = rows == 3 ? 0x60 : 0x20;
-    ASSERT_EQ(host.SendShading(code | 0x03, offsets), BUSLNK_GOOD);
-    ASSERT_EQ(host.SendShading(code | 0x01, gains), BUSLNK_GOOD);
-    ASSERT_EQ(host.SendLampControl(0x01), BUSLNK_GOOD);
-}
 
 #endif
