@@ -68,41 +68,6 @@ protected:
     ScanAttributeBlock block;
 };
 
-TEST_F(HalftoneTest, BuiltinPatternsHoldThePrintedCells)
-{
-    /* Side, first and last cell, sum and position-weighted sum of the cells
-     * as printed, row by row. */
-    struct Row { uint8_t Side, First, Last; uint32_t Sum, Weighted; };
-    const Row expected[kBuiltinPatternCount] = {
-        {8, 98, 95, 8192, 267712},  {8, 18, 238, 8192, 342272}, {8, 18, 238, 8192, 284992},
-        {8, 21, 91, 8192, 276992},  {6, 36, 92, 4608, 88112},   {5, 236, 164, 3199, 43105},
-        {5, 227, 209, 3199, 40511}, {4, 107, 191, 2048, 19788}, {4, 149, 233, 2048, 19088},
-        {4, 219, 191, 2048, 16848}, {3, 40, 62, 1152, 5980},    {2, 44, 100, 512, 1336},
-    };
-    for (int p = 0; p < kBuiltinPatternCount; ++p) {
-        const BuiltinPattern &pattern = BuiltinPatterns[p];
-        uint32_t cells = pattern.Side * pattern.Side, weighted = 0;
-        for (uint32_t i = 0; i < cells; ++i)
-            weighted += (i + 1) * pattern.Cells[i];
-        EXPECT_EQ(pattern.Side, expected[p].Side) << p;
-        EXPECT_EQ(pattern.Cells[0], expected[p].First) << p;
-        EXPECT_EQ(pattern.Cells[cells - 1], expected[p].Last) << p;
-        EXPECT_EQ(std::accumulate(pattern.Cells, pattern.Cells + cells, 0u), expected[p].Sum) << p;
-        EXPECT_EQ(weighted, expected[p].Weighted) << p;
-    }
-}
-
-TEST_F(HalftoneTest, GreyAndColourScansAreLeftAlone)
-{
-    ScanState.IsBinary = 0;
-    ScanState.ToneMap[3] = 77;
-    HalftoneState.PatternRow = 5;
-    EXPECT_TRUE(Start(false));
-    EXPECT_EQ(ScanState.ToneMap[3], 77);
-    EXPECT_EQ(HalftoneState.PatternRow, 5);
-    EXPECT_TRUE(fake::Commands().empty());
-}
-
 TEST_F(HalftoneTest, LineArtIsAnyModeWithoutPatternBits)
 {
     for (uint16_t mode : {2, 3, 4, 6, 0x0A})
@@ -119,6 +84,7 @@ TEST_F(HalftoneTest, LineArtIsAnyModeWithoutPatternBits)
         EXPECT_TRUE(Picked(&ThresholdLine)) << mode;
         EXPECT_EQ(Line(ramp), expected) << mode;
     }
+    EXPECT_EQ(Line({0, 255, 0, 255, 0, 255, 0, 255, 0, 0}), Bytes({0xAA, 0xC0})) << "a partial byte's high bits";
 }
 
 TEST_F(HalftoneTest, ScannerReceivesBuiltinPatternAsPrinted)
@@ -161,13 +127,6 @@ TEST_F(HalftoneTest, DriverDithersRowByRowFromColumnZero)
     EXPECT_EQ(Line(Bytes(8, 25)), Bytes({0x7F}));
 }
 
-TEST_F(HalftoneTest, PartialByteTakesTheHighBits)
-{
-    block.wHalftoneMode = SD_HALFTONE_THRESHOLD;
-    EXPECT_TRUE(Start(true));
-    EXPECT_EQ(Line({0, 255, 0, 255, 0, 255, 0, 255, 0, 0}), Bytes({0xAA, 0xC0}));
-}
-
 TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
 {
     Bytes table(65536);
@@ -196,29 +155,12 @@ TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
     EXPECT_EQ(Line({0, 127, 128, 255}), Bytes({0x30}));
 }
 
-TEST_F(HalftoneTest, PatternNumberPastTheBuiltinOnes)
+TEST_F(HalftoneTest, CallerPatternsAreCopiedAndSentWhole)
 {
-    block.wHalftonePattern = 12;
-    EXPECT_TRUE(Start(true)); /* the driver falls back to the threshold */
-    EXPECT_TRUE(Picked(&ThresholdLine));
-    for (uint16_t number : {12, 0xFFFF}) {
-        block.wHalftonePattern = 5;
-        EXPECT_TRUE(Start(true));
-        block.wHalftonePattern = number;
-        EXPECT_FALSE(Start(false)) << number; /* the scanner has nothing to receive */
-        EXPECT_EQ(Result(), 0xFD3Eu);  /* -706, high half 0 */
-        EXPECT_TRUE(fake::Commands().empty());
-        EXPECT_TRUE(Picked(&ThresholdLine));
-    }
-}
-
-TEST_F(HalftoneTest, CallerPatternsMustExistAndFit)
-{
-    Bytes pattern(17 * 17, 200);
+    Bytes pattern(16 * 16, 200);
     block.wHalftoneMode = SD_HALFTONE_CALLER;
     block.lpPattern = pattern.data();
-
-    block.wPatternSize = 16; /* fills PatternCopy; later changes to the caller's bytes do not count */
+    block.wPatternSize = 16; /* copied: later changes to the caller's bytes do not count */
     pattern[15] = 0;
     EXPECT_TRUE(Start(true));
     pattern[14] = 0;
@@ -231,17 +173,37 @@ TEST_F(HalftoneTest, CallerPatternsMustExistAndFit)
     ASSERT_EQ(data.size(), 122u);
     EXPECT_EQ(data[0], 11);
     EXPECT_TRUE(std::equal(data.begin() + 1, data.end(), pattern.begin()));
+}
 
-    const struct { uint16_t Side; bool Software; bool Null; } refused[] = {
-        {17, true, false}, {12, false, false}, {0, true, false}, {0, false, false},
-        {2, true, true},   {2, false, true},
+/* Patterns the driver (16 at most) or the scanner (11 at most, built-in
+ * ones below 12) cannot use are refused with nothing sent, and leave the
+ * threshold in place of the last scan's pattern. A built-in number past the
+ * last one the driver itself replaces with the threshold. */
+TEST_F(HalftoneTest, PatternsThatCannotBeUsedAreRefused)
+{
+    block.wHalftonePattern = 12;
+    EXPECT_TRUE(Start(true));
+    EXPECT_TRUE(Picked(&ThresholdLine));
+    Bytes pattern(17 * 17, 200);
+    const struct { uint16_t Mode, Number, Side; bool Software, Null; } refused[] = {
+        {SD_HALFTONE_BUILTIN, 12, 0, false, false}, {SD_HALFTONE_BUILTIN, 0xFFFF, 0, false, false},
+        {SD_HALFTONE_CALLER, 0, 17, true, false},  {SD_HALFTONE_CALLER, 0, 12, false, false},
+        {SD_HALFTONE_CALLER, 0, 0, true, false},   {SD_HALFTONE_CALLER, 0, 0, false, false},
+        {SD_HALFTONE_CALLER, 0, 2, true, true},    {SD_HALFTONE_CALLER, 0, 2, false, true},
     };
-    for (auto r : refused) {
+    for (const auto &r : refused) {
+        SCOPED_TRACE(testing::Message() << "case " << &r - refused);
+        block.wHalftoneMode = SD_HALFTONE_BUILTIN;
+        block.wHalftonePattern = 5;
+        EXPECT_TRUE(Start(true));
+        block.wHalftoneMode = r.Mode;
+        block.wHalftonePattern = r.Number;
         block.wPatternSize = r.Side;
         block.lpPattern = r.Null ? nullptr : pattern.data();
-        EXPECT_FALSE(Start(r.Software)) << r.Side << " " << r.Software << " " << r.Null;
-        EXPECT_EQ(Result(), 0xFD3Eu);
+        EXPECT_FALSE(Start(r.Software));
+        EXPECT_EQ(Result(), 0xFD3Eu); /* -706, high half 0 */
         EXPECT_TRUE(fake::Commands().empty());
+        EXPECT_TRUE(Picked(&ThresholdLine));
     }
 }
 
