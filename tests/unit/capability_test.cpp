@@ -1,8 +1,8 @@
 /*
  * capability_test.cpp - vScannerCapability: the fields taken from the two
  * pages, the feature bits, the device setting exchange and its SEND, the
- * resolution and pattern lists, and the fields a failed lamp page read
- * leaves alone (the other failures and refusals are in the failure loops).
+ * resolution and pattern lists (failures and refusals are in the failure
+ * loops).
  */
 #include "device_control_fixture.h"
 
@@ -198,23 +198,6 @@ TEST_F(CapabilityTest, ResolutionListForBaseResolutions)
             }
         }
     }
-}
-
-/* The status page is read after the page fields are written: a failure
- * there keeps those and leaves the lists alone. */
-TEST_F(CapabilityTest, FailedStatusReadKeepsThePageFieldsOnly)
-{
-    std::vector<uint8_t> page = ParameterPage(5100, 7000, 600);
-    page[27] = 2;
-    CapabilityCall call(0, 0x8000, {Reply(page), Reply({}, BUSLNK_FAILURE)});
-    call.Run();
-    EXPECT_EQ(Value(call.Block.dwResult), 0x0000FC14u); /* -1004 */
-    EXPECT_EQ(Value(call.Block.wMaxWidth), 8500);
-    EXPECT_EQ(Value(call.Block.wLensCount), 2);
-    EXPECT_EQ(Value(call.Block.wSources), 0);
-    EXPECT_EQ(Value(call.Block.wDeviceSetting), 0xA5A5);
-    EXPECT_EQ(call.Contrast[0], int32_t(0xA5A5A5A5));
-    EXPECT_EQ(call.Patterns[0], 0xA5A5);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 /*
  * An application's mistakes: blocks and caller memory left null, calls in
- * the wrong order, requests for nothing or for more than is left, a buffer
- * taken away in the middle of a scan. Each must end in a result code with
- * the scan either going on or cleanly ended, and nothing left allocated.
+ * the wrong order, a buffer taken away in the middle of a scan. Each must
+ * end in a result code with the scan either going on or cleanly ended, and
+ * nothing left allocated. (Requests for no lines or more than are left are
+ * read in the image tests.)
  */
 #include "driver_fixture.h"
 #include "platform/platform.h"
@@ -153,29 +154,6 @@ TEST_F(Misuse, BufferTakenAwayInTheMiddleOfAScan)
             EXPECT_TRUE(ReadToTheEnd(4));
             EXPECT_EQ(LiveAllocations(), 0);
         }
-    }
-}
-
-TEST_F(Misuse, NoLinesAskedForThenMoreThanAreLeft)
-{
-    /* Direct and buffered: a READ of length 0 would end the image. */
-    for (uint16_t resolution : {250, 600}) {
-        SCOPED_TRACE(resolution);
-        block.wResolution = resolution;
-        ASSERT_EQ(Start(), 1u);
-        ImageDataBlock read = Read(0);
-        EXPECT_EQ(uint32_t{read.dwResult}, 1u);
-        EXPECT_EQ(uint32_t{read.dwReturnLines}, 0u);
-        EXPECT_EQ(uint32_t{read.dwRemainLines}, uint32_t{block.wLength});
-        EXPECT_EQ(std::count_if(fake::Commands().begin(), fake::Commands().end(),
-                                [](const RecordedCommand &c) { return c.Opcode() == 0x28 && c.Cdb[2] == 0; }),
-                  1)
-            << "only the start's READ of 0";
-        read = Read(block.wLength + 50);
-        EXPECT_EQ(uint32_t{read.dwReturnLines}, uint32_t{block.wLength});
-        EXPECT_EQ(uint32_t{read.dwRemainLines}, 0u);
-        EXPECT_EQ(ScanState.ScanActive, 0u);
-        Forget();
     }
 }
 
