@@ -29,6 +29,18 @@ bool Picked(LineBinarizer plain)
            (VectorVariant(plain) && HalftoneState.Binarizer == VectorVariant(plain));
 }
 
+/* One line through the chosen binarizer; a fence byte after the line's
+ * bytes must stay as it was. */
+Bytes Line(const Bytes &grey)
+{
+    size_t bytes = (grey.size() + 7) / 8;
+    Bytes out(bytes + 1, 0x5A);
+    HalftoneState.Binarizer(out.data(), grey.data(), static_cast<uint32_t>(grey.size()));
+    EXPECT_EQ(out[bytes], 0x5A) << "wrote past the line of " << grey.size();
+    out.pop_back();
+    return out;
+}
+
 class HalftoneTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -48,18 +60,6 @@ protected:
         ScanState.SoftwareBinarize = software;
         block.dwResult = 0;
         return SetUpHalftone(&block);
-    }
-
-    /* One line through the chosen binarizer; a fence byte after the line's
-     * bytes must stay as it was. */
-    static Bytes Line(const Bytes &grey)
-    {
-        size_t bytes = (grey.size() + 7) / 8;
-        Bytes out(bytes + 1, 0x5A);
-        HalftoneState.Binarizer(out.data(), grey.data(), static_cast<uint32_t>(grey.size()));
-        EXPECT_EQ(out[bytes], 0x5A) << "wrote past the line";
-        out.pop_back();
-        return out;
     }
 
     /* By value: dwResult is unaligned in the packed block. */
@@ -269,12 +269,8 @@ TEST_P(VectorBinarizerTest, GivesThePlainBytes)
                 EXPECT_EQ(HalftoneState.Binarizer != plainRoutine, !plain && vectorExpected);
                 for (uint32_t line = 0; line < 17; ++line) {
                     const size_t start = (line * 331) % (grey.size() - length);
-                    const Bytes pixels(grey.begin() + start, grey.begin() + start + length); /* no slack */
-                    const size_t bytes = (length + 7) / 8;
-                    Bytes packed(bytes + 1, 0xA5);
-                    HalftoneState.Binarizer(packed.data(), pixels.data(), length);
-                    ASSERT_EQ(packed[bytes], 0xA5) << "wrote past the line of " << length;
-                    out[plain].insert(out[plain].end(), packed.begin(), packed.end() - 1);
+                    const Bytes packed = Line(Bytes(grey.begin() + start, grey.begin() + start + length));
+                    out[plain].insert(out[plain].end(), packed.begin(), packed.end());
                 }
             }
             ASSERT_EQ(out[0], out[1]) << "pattern " << choice.Number << " caller side " << choice.CallerSide
