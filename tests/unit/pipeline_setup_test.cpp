@@ -1,8 +1,9 @@
 /*
  * pipeline_setup_test.cpp - SetUpLinePipeline driven through the fake
- * adapter: delivered geometry, the method, line buffers, and the ways the
- * set-up fails (the routines it picks are checked by their output in the
- * vertical and horizontal tests).
+ * adapter: binary geometry, the method, line buffers, and geometry it must
+ * refuse. Grey and colour geometry is checked by the images of the image
+ * tests, the routines it picks by their output in the vertical and
+ * horizontal tests.
  */
 #include "fake_adapter.h"
 #include "image/transfer_state.h"
@@ -60,30 +61,6 @@ protected:
         return SetUpLinePipeline(&block);
     }
 };
-
-TEST_F(SetUpLinePipelineTest, ColourAndGreyGeometry)
-{
-    ScanState.IsColor = 1;
-    ASSERT_TRUE(Start(2550, 7650, 300));
-    EXPECT_EQ(block.wWidth, 2550);
-    EXPECT_EQ(block.wLength, 300);
-    EXPECT_EQ(TransferState.DeliverLineBytes, 7650u);
-    EXPECT_EQ(Result(), 1u);
-    /* Same geometry both ways: lines are copied, no buffers are taken. */
-    EXPECT_EQ(LinePipeline.LineScaler, nullptr);
-    EXPECT_EQ(LinePipeline.PrevLine, nullptr);
-
-    /* Tagged colour lines carry three 2-byte tags; grey lines none. */
-    ScanState.BitsPerPixel = 16;
-    DeviceParameters.Bytes[0] = 3;
-    ASSERT_TRUE(Start(2550, 15306, 300));
-    EXPECT_EQ(LinePipeline.SrcLineBytes, 15300u);
-    EXPECT_EQ(TransferState.DeliverLineBytes, 15300u);
-    ScanState.IsColor = 0;
-    ASSERT_TRUE(Start(2550, 5100, 300));
-    EXPECT_EQ(LinePipeline.SrcLineBytes, 5100u);
-    EXPECT_EQ(TransferState.DeliverLineBytes, 5100u);
-}
 
 TEST_F(SetUpLinePipelineTest, BinaryScans)
 {
