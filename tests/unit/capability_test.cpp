@@ -91,52 +91,38 @@ TEST_F(CapabilityTest, ReportsWhatThePagesSay)
 
 /* Incoming sources bits 3 and 4 choose the page (0x0004 is a scan source
  * bit, not a page request); the sources on return come from the installed
- * options. */
-TEST_F(CapabilityTest, SourcesChooseThePageAndComeBackFromTheOptions)
+ * options, the feature bits and lens count from page bytes 18, 27 and 29,
+ * whatever the caller's other feature bits. */
+TEST_F(CapabilityTest, PageAndOptionsDecideSourcesFeaturesAndLenses)
 {
     const struct {
         uint16_t Sources;
-        uint8_t Variant, Options;
-        uint16_t SourcesOut;
-    } rows[] = {{0x0008, 2, 0x00, 1}, {0x0010, 1, 0x01, 3}, {0x0018, 2, 0x02, 1}, {0x0004, 0, 0x04, 5},
-                {0x0002, 0, 0xF8, 1}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.Sources);
-        std::vector<uint8_t> page = ParameterPage();
-        page[0] = 0x7F; /* everything but the colour default */
-        CapabilityCall call(row.Sources, 0, {Reply(page), Reply(StatusPage(0, 0, 0, row.Options))});
-        call.Run();
-        EXPECT_EQ(Value(call.Block.dwResult), 1u);
-        EXPECT_EQ(SentCdbs(), (std::vector<std::string>{ParameterReadCdb(0, row.Variant), kLampReadCdb}));
-        EXPECT_EQ(Value(call.Block.wImageTypes), 1);
-        EXPECT_EQ(Value(call.Block.wSources), row.SourcesOut);
-    }
-}
-
-TEST_F(CapabilityTest, FeatureBitsAndLensCountWithoutTheExtendedFields)
-{
-    const struct {
-        uint8_t Byte18, Byte27, Byte29;
-        uint16_t Features, Lenses;
+        uint8_t Variant, Options, Byte18, Byte27, Byte29;
+        uint16_t SourcesOut, Features, Lenses;
     } rows[] = {
-        {0x10, 1, 0x00, 0x0B8D, 1}, /* device setting supported */
-        {0x00, 1, 0x01, 0x098D, 1}, /* the model flag is not reported */
-        {0xEF, 1, 0xFD, 0x098D, 1}, /* neither bit among the others */
-        {0x10, 4, 0x02, 0x0F8D, 4},
-        {0x00, 0, 0x00, 0x098D, 1}, /* a page reporting no lens still has one */
+        {0x0008, 2, 0x00, 0x00, 1, 0x00, 1, 0x098D, 1},
+        {0x0010, 1, 0x01, 0x10, 1, 0x00, 3, 0x0B8D, 1}, /* device setting supported */
+        {0x0018, 2, 0x02, 0x00, 1, 0x01, 1, 0x098D, 1}, /* the model flag is not reported */
+        {0x0004, 0, 0x04, 0xEF, 1, 0xFD, 5, 0x098D, 1}, /* neither bit among the others */
+        {0x0002, 0, 0xF8, 0x10, 4, 0x02, 1, 0x0F8D, 4},
+        {0x0000, 0, 0x00, 0x00, 0, 0x00, 1, 0x098D, 1}, /* a page reporting no lens still has one */
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(testing::Message() << "bytes 18 " << int(row.Byte18) << ", 27 " << int(row.Byte27)
-                                        << ", 29 " << int(row.Byte29));
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         std::vector<uint8_t> page = ParameterPage();
+        page[0] = 0x7F; /* everything but the colour default */
         page[18] = row.Byte18;
         page[27] = row.Byte27;
         page[29] = row.Byte29;
-        CapabilityCall call(0, 0x7FFF, {Reply(page), Reply(StatusPage())}); /* every bit but the request */
+        CapabilityCall call(row.Sources, 0x7FFF, {Reply(page), Reply(StatusPage(0, 0, 0, row.Options))});
         call.Run();
+        EXPECT_EQ(Value(call.Block.dwResult), 1u);
+        EXPECT_EQ(SentCdbs(), (std::vector<std::string>{ParameterReadCdb(0, row.Variant), kLampReadCdb}))
+            << "no status SEND without the request bit";
+        EXPECT_EQ(Value(call.Block.wImageTypes), 1);
+        EXPECT_EQ(Value(call.Block.wSources), row.SourcesOut);
         EXPECT_EQ(Value(call.Block.wFeatures), row.Features);
         EXPECT_EQ(Value(call.Block.wLensCount), row.Lenses);
-        EXPECT_EQ(fake::Commands().size(), 2u); /* no status SEND */
     }
 }
 
@@ -145,12 +131,7 @@ TEST_F(CapabilityTest, FeatureBitsAndLensCountWithoutTheExtendedFields)
  * 2; any other value is written with bit 7 and lamp byte 1. */
 TEST_F(CapabilityTest, DeviceSettingExchange)
 {
-    const struct {
-        uint16_t SettingIn;
-        uint8_t StatusByte2;
-        uint16_t SettingOut;
-        uint8_t SentByte0, SentByte2;
-    } rows[] = {
+    const struct { uint16_t SettingIn; uint8_t StatusByte2; uint16_t SettingOut; uint8_t SentByte0, SentByte2; } rows[] = {
         {0x0045, 0x47, 0x0045, 0x01, 0x85},
         {0xFFFF, 0x47, 0x0087, 0x01, 0x87},
         {0x0000, 0xC5, 0x0000, 0x03, 0x05}, /* the lamp byte goes back as read */
