@@ -131,7 +131,12 @@ TEST_F(CapabilityTest, PageAndOptionsDecideSourcesFeaturesAndLenses)
  * 2; any other value is written with bit 7 and lamp byte 1. */
 TEST_F(CapabilityTest, DeviceSettingExchange)
 {
-    const struct { uint16_t SettingIn; uint8_t StatusByte2; uint16_t SettingOut; uint8_t SentByte0, SentByte2; } rows[] = {
+    const struct {
+        uint16_t SettingIn;
+        uint8_t StatusByte2;
+        uint16_t SettingOut;
+        uint8_t SentByte0, SentByte2;
+    } rows[] = {
         {0x0045, 0x47, 0x0045, 0x01, 0x85},
         {0xFFFF, 0x47, 0x0087, 0x01, 0x87},
         {0x0000, 0xC5, 0x0000, 0x03, 0x05}, /* the lamp byte goes back as read */

@@ -28,8 +28,9 @@ std::vector<uint8_t> SentLampPage()
 
 TEST(ScanResolution, BandsAndRounding)
 {
-    const struct { uint32_t requested, window; } cases[] = {{0, 15},   {14, 15},   {15, 20},    {75, 80},     {90, 90},     {91, 250},  {250, 250},
-                 {251, 500}, {501, 1000}, {1000, 1000}, {1001, 1010}, {1200, 1200}};
+    const struct { uint32_t requested, window; } cases[] = {
+        {0, 15},    {14, 15},    {15, 20},     {75, 80},     {90, 90},     {91, 250},
+        {250, 250}, {251, 500}, {501, 1000}, {1000, 1000}, {1001, 1010}, {1200, 1200}};
     for (const auto &c : cases)
         EXPECT_EQ(ScanResolutionFor(c.requested, c.requested), c.window) << c.requested << " dpi";
 }
@@ -98,7 +99,11 @@ TEST_F(StartScan, LampByteAndPageVariantFollowTheSource)
 TEST_F(StartScan, BinaryDecisionAndTheOpticalResolution)
 {
     block.wBitsPerPixel = 1;
-    const struct { uint16_t resolution, halftone; uint8_t page13, page17; uint32_t lineArt, software; } cases[] = {
+    const struct {
+        uint16_t resolution, halftone;
+        uint8_t page13, page17;
+        uint32_t lineArt, software;
+    } cases[] = {
         {500, 1, 0x0B, 0x80, 1, 0},
         {600, 1, 0x0B, 0x80, 1, 1},  /* scanned at 1000: the scanner's bits would be too many */
         {1300, 1, 0x0B, 0x80, 1, 1}, /* above the page's bilevel maximum of 1200 */

@@ -15,11 +15,7 @@ namespace {
 
 typedef ref::Line L;
 
-struct Result {
-    int32_t Code;
-    uint32_t Consumed, Produced;
-    L Out;
-};
+struct Result { int32_t Code; uint32_t Consumed, Produced; L Out; };
 
 /* Source and destination are exactly as long as offered, so a sanitizer
  * build catches any line read or written past them. */
@@ -39,13 +35,11 @@ Result Call(const std::vector<L> &lines, uint32_t room)
     return r;
 }
 
-void Start(bool uniform, uint32_t s, uint32_t r, uint16_t bits = 8, bool color = false, uint32_t srcPixels = 1,
-           uint32_t dstPixels = 1)
+/* One-pixel lines, s of them in, r out. */
+void Start(bool uniform, uint32_t s, uint32_t r, uint16_t bits = 8, bool color = false)
 {
     const uint32_t pixelBytes = (color ? 3 : 1) * (bits > 8 ? 2 : 1);
-    ASSERT_EQ(InitLinePipeline({uniform, color, bits, srcPixels, s, srcPixels * pixelBytes, dstPixels, r,
-                                dstPixels * pixelBytes}),
-              1);
+    ASSERT_EQ(InitLinePipeline({uniform, color, bits, 1, s, pixelBytes, 1, r, pixelBytes}), 1);
 }
 
 class VerticalTest : public ::testing::Test {
@@ -58,20 +52,17 @@ protected:
 };
 
 /* One call on one-pixel grey lines: what it writes, returns and consumes. */
-struct Case {
-    bool Uniform;
-    uint32_t S, R;
-    uint16_t Bits;
-    uint32_t Room;
-    L Src, Out;
-    int32_t Code;
-    uint32_t Consumed;
-};
-
 TEST_F(VerticalTest, WorkedGreyScans)
 {
     const L ramp = {10, 40, 70, 100};
-    const Case cases[] = {
+    const struct {
+        bool Uniform;
+        uint32_t S, R;
+        uint16_t Bits, Room;
+        L Src, Out;
+        int32_t Code;
+        uint32_t Consumed;
+    } cases[] = {
         {true, 4, 6, 8, 6, ramp, {6, 20, 40, 60, 80, 100}, 0, 3}, /* the last line is not counted */
         {true, 4, 6, 8, 2, ramp, {6, 20}, -1, 1},
         {true, 4, 3, 8, 3, ramp, {20, 60, 100}, 0, 4},
@@ -88,7 +79,7 @@ TEST_F(VerticalTest, WorkedGreyScans)
         {true, 2, 4, 8, 9, {10, 40, 70}, {5, 10, 25, 40}, 0, 1},
         {false, 4, 3, 8, 9, {10, 40, 70, 100, 130}, {40, 70, 100}, 0, 4},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         Start(c.Uniform, c.S, c.R, c.Bits);
         std::vector<L> src;
