@@ -93,33 +93,6 @@ TEST_F(VerticalTest, WorkedGreyScans)
     }
 }
 
-/* The last line of a uniform enlargement is not made without room for it;
- * once the scan is complete, offered lines are passed over. */
-TEST_F(VerticalTest, LastLineNeedsRoomAndEndsTheScan)
-{
-    Start(true, 4, 6);
-    ASSERT_EQ(Call({{10}, {40}, {70}, {100}}, 5).Produced, 5u);
-    Result r = Call({{100}}, 0);
-    EXPECT_EQ(r.Code, -1);
-    EXPECT_EQ(r.Consumed + r.Produced, 0u);
-    r = Call({{100}}, 1);
-    EXPECT_EQ(r.Out, (L{100}));
-    EXPECT_EQ(r.Consumed, 1u);
-    r = Call({{100}, {130}}, 1);
-    EXPECT_EQ(r.Produced, 0u);
-    EXPECT_EQ(r.Consumed, 2u);
-}
-
-/* Enlarging colour starts from a copy of the first line, not an
- * extrapolation (the reference checks the rest of colour scans). */
-TEST_F(VerticalTest, ColourEnlargementStartsFromTheFirstLine)
-{
-    for (bool uniform : {true, false}) {
-        Start(uniform, 2, 7, 8, true);
-        EXPECT_EQ(Call({{10, 20, 30}, {90, 90, 90}}, 1).Out, (L{10, 20, 30})) << "uniform " << uniform;
-    }
-}
-
 /* Feeds a whole scan: plan 0 one line and room for one, plan 1 random runs
  * and rooms (room 0 included), plan 2 everything at once. A grey enlargement
  * is offered two lines until it makes its first line, as it extrapolates
