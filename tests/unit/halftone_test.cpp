@@ -92,13 +92,6 @@ TEST_F(HalftoneTest, ScannerReceivesBuiltinPatternAsPrinted)
     const RecordedCommand &sent = fake::Commands()[0];
     EXPECT_EQ(fake::Hex(sent.Cdb), fake::Hex({0x2A, 0, 0x02, 0, 0, 0x80, 0, 0, 5, 0}));
     EXPECT_EQ(sent.DataOut, Bytes({2, 44, 212, 156, 100}));
-
-    /* Pattern 2 is not quite pattern 1 transposed; its own cells go out. */
-    block.wHalftonePattern = 2;
-    EXPECT_TRUE(Start(false));
-    Bytes data = fake::Commands().at(0).DataOut;
-    ASSERT_EQ(data.size(), 65u);
-    EXPECT_EQ(Bytes(data.begin(), data.begin() + 10), Bytes({8, 18, 46, 74, 102, 130, 158, 186, 214, 21}));
 }
 
 TEST_F(HalftoneTest, DriverDithersRowByRowFromColumnZero)
@@ -116,12 +109,6 @@ TEST_F(HalftoneTest, DriverDithersRowByRowFromColumnZero)
     /* A new start begins at row 0; a value equal to its cell gives 0. */
     EXPECT_TRUE(Start(true));
     EXPECT_EQ(Line({39, 149, 83, 40, 150, 84}), Bytes({0xE0}));
-
-    /* Pattern 2 row 1 as printed (21 49 ...), not pattern 1's column 1 (32 60 ...). */
-    block.wHalftonePattern = 2;
-    EXPECT_TRUE(Start(true));
-    Line(Bytes(8, 25));
-    EXPECT_EQ(Line(Bytes(8, 25)), Bytes({0x7F}));
 }
 
 TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
