@@ -143,10 +143,10 @@ TEST_F(GetImage, ColourLinesThatNeverPairUpAreAnErrorNotALoop)
 
 /* Calls with the remaining count the caller's block carries, which is what
  * the driver counts on from once the image came out short. */
-ImageDataBlock ReadOn(uint32_t lines, uint32_t remain, std::vector<uint8_t> &buffer)
+ImageDataBlock ReadOn(uint32_t lines, uint32_t remain, uint8_t *buffer)
 {
     ImageDataBlock read = {};
-    read.lpImageBuffer = buffer.data();
+    read.lpImageBuffer = buffer;
     read.dwRequestLines = lines;
     read.dwReturnLines = 77;
     read.dwRemainLines = remain;
@@ -164,10 +164,10 @@ TEST_F(GetImage, EarlyEndReportsTheRestWithoutData)
     EXPECT_EQ(uint32_t{read.dwRemainLines}, 30u);
     EXPECT_EQ(buffer[20 * 250], 0xA5) << "nothing written for the missing lines";
     const uint32_t reads = ImageReads();
-    read = ReadOn(20, 30, buffer);
+    read = ReadOn(20, 30, buffer.data());
     EXPECT_EQ(uint32_t{read.dwReturnLines}, 20u);
     EXPECT_EQ(uint32_t{read.dwRemainLines}, 10u);
-    read = ReadOn(25, 10, buffer);
+    read = ReadOn(25, 10, buffer.data());
     EXPECT_EQ(uint32_t{read.dwReturnLines}, 25u);
     EXPECT_EQ(uint32_t{read.dwRemainLines}, 0u) << "never below 0";
     EXPECT_EQ(ImageReads(), reads) << "nothing more is read";
@@ -175,27 +175,33 @@ TEST_F(GetImage, EarlyEndReportsTheRestWithoutData)
     EXPECT_EQ(uint32_t{Read(1).dwResult}, uint32_t(SD_ERR_NOT_SCANNING));
 }
 
-/* The failed call counts no line and the scan goes on. The failed READ
- * takes its lines off the scanner's count, so the image comes out short;
- * reading on must still reach the end, in direct and buffered transfer. */
-TEST_F(GetImage, ReadingOnAfterAFailedReadComesToAnEnd)
+/* A call refused in the middle of a scan, for want of a buffer or because
+ * the scanner failed a READ, counts no line and the scan goes on. The lines
+ * held or lost are dropped, so the image comes out short, but reading on
+ * reaches the end and leaves nothing behind, in direct and buffered
+ * transfer, grey and colour. */
+TEST_F(GetImage, ReadingOnAfterARefusedCallComesToAnEnd)
 {
-    for (uint16_t resolution : {uint16_t{250}, uint16_t{300}}) {
-        SCOPED_TRACE(resolution);
-        block.wResolution = resolution;
+    const struct { uint16_t resolution, type; bool failedRead; } cases[] = {
+        {250, 1, true}, {300, 1, true}, {100, 1, false}, {250, 1, false}, {100, 14, false}, {250, 14, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        block.wResolution = c.resolution;
+        block.wImageType = c.type;
         int reads = 0, failed = 0;
-        scanner.Hook = [&](const RecordedCommand &c, FakeReply &reply) {
-            if (c.Opcode() == 0x28 && c.Cdb[2] == 0 && c.Length > 0 && ++reads == 2)
+        scanner.Hook = [&](const RecordedCommand &command, FakeReply &reply) {
+            if (c.failedRead && command.Opcode() == 0x28 && command.Cdb[2] == 0 && command.Length > 0 &&
+                ++reads == 2)
                 reply = fake::CheckCondition(0x4B, 0x00);
         };
         ASSERT_EQ(Start(), 1u);
         uint32_t remain = block.wLength;
         std::vector<uint8_t> buffer(size_t{4} * LineBytes());
         for (int call = 0; call < 200 && remain > 0; ++call) {
-            ImageDataBlock read = ReadOn(4, remain, buffer);
+            ImageDataBlock read = ReadOn(4, remain, c.failedRead || call != 1 ? buffer.data() : nullptr);
             if (read.dwResult != 1) {
                 ++failed;
-                EXPECT_EQ(uint32_t{read.dwResult}, 0xFDA6u);
+                EXPECT_EQ(uint32_t{read.dwResult}, c.failedRead ? 0xFDA6u : uint32_t(SD_ERR_NOT_SCANNING));
                 EXPECT_EQ(uint32_t{read.dwReturnLines}, 77u) << "not counted";
                 EXPECT_EQ(ScanState.ScanActive, 1u);
                 continue;
@@ -206,6 +212,7 @@ TEST_F(GetImage, ReadingOnAfterAFailedReadComesToAnEnd)
         EXPECT_EQ(failed, 1);
         EXPECT_EQ(remain, 0u);
         EXPECT_EQ(LiveAllocations(), 0);
+        scanner.Hook = nullptr; /* it refers to this case */
     }
 }
 
