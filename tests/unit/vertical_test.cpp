@@ -35,13 +35,6 @@ Result Call(const std::vector<L> &lines, uint32_t room)
     return r;
 }
 
-/* One-pixel lines, s of them in, r out. */
-void Start(bool uniform, uint32_t s, uint32_t r, uint16_t bits = 8, bool color = false)
-{
-    const uint32_t pixelBytes = (color ? 3 : 1) * (bits > 8 ? 2 : 1);
-    ASSERT_EQ(InitLinePipeline({uniform, color, bits, 1, s, pixelBytes, 1, r, pixelBytes}), 1);
-}
-
 class VerticalTest : public ::testing::Test {
 protected:
     void TearDown() override
@@ -81,7 +74,8 @@ TEST_F(VerticalTest, WorkedGreyScans)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
-        Start(c.Uniform, c.S, c.R, c.Bits);
+        const uint32_t bytes = c.Bits > 8 ? 2 : 1;
+        ASSERT_EQ(InitLinePipeline({c.Uniform, 0, c.Bits, 1, c.S, bytes, 1, c.R, bytes}), 1);
         std::vector<L> src;
         for (uint32_t v : c.Src)
             src.push_back({v});
