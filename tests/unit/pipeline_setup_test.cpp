@@ -1,14 +1,13 @@
 /*
  * pipeline_setup_test.cpp - SetUpLinePipeline driven through the fake
- * adapter: binary geometry, the method, line buffers, and geometry it must
- * refuse. Grey and colour geometry is checked by the images of the image
- * tests, the routines it picks by their output in the vertical and
- * horizontal tests.
+ * adapter: binary geometry, the method, and geometry it must refuse. Grey
+ * and colour geometry is checked by the images of the image tests, the
+ * routines it picks and their buffers by their output in the vertical and
+ * horizontal tests, a scan started over one never ended by the image tests.
  */
 #include "fake_adapter.h"
 #include "image/transfer_state.h"
 #include "pipeline/line_pipeline.h"
-#include "platform/vector_support.h"
 #include "scan/scan_state.h"
 #include "scsi/commands.h"
 
@@ -95,18 +94,6 @@ TEST_F(SetUpLinePipelineTest, MethodFollowsResolutionAndKind)
         ASSERT_TRUE(Start(100, 100, 100));
         EXPECT_EQ(LinePipeline.UniformResample, c[4]) << "case " << &c - cases;
     }
-}
-
-TEST_F(SetUpLinePipelineTest, LineBuffersFollowTheLineCounts)
-{
-    ASSERT_EQ(InitLinePipeline({0, 0, 8, 100, 50, 104, 300, 70, 300}), 1);
-    EXPECT_EQ(LinePipeline.WorkLine - LinePipeline.PrevLine, 300);
-    /* A scan started over one never ended does not lose the old block. */
-    ASSERT_EQ(InitLinePipeline({1, 0, 8, 400, 50, 400, 300, 70, 300}), 1);
-    EXPECT_EQ(LinePipeline.WorkLine - LinePipeline.PrevLine, 400);
-    EXPECT_EQ(LiveAllocations(), VectorRoutinesUsable() ? 2 : 1); /* and the vector tables */
-    ASSERT_EQ(InitLinePipeline({1, 0, 8, 300, 70, 300, 300, 70, 300}), 1);
-    EXPECT_EQ(LiveAllocations(), 0);
 }
 
 /* A failed READ or geometry the pipeline cannot carry writes nothing. */
