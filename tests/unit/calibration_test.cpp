@@ -147,8 +147,7 @@ protected:
     }
 
     /* The words a correct calibration sends, channel by channel. */
-    static std::vector<uint8_t> ExpectedTable(uint32_t channels, bool offsets,
-                                              std::array<uint32_t, 3> factors = {256, 256, 256})
+    static std::vector<uint8_t> ExpectedTable(uint32_t channels, bool offsets, std::array<uint32_t, 3> factors)
     {
         std::vector<uint8_t> table;
         for (uint32_t c = 0; c < channels; ++c)
@@ -180,6 +179,27 @@ protected:
     uint8_t composition = 0;
 };
 
+/* The offset table, then the gain table: one channel for grey, three for
+ * colour, whose channel factors come from the settings, then the page
+ * (green 0x0200 here), then unity. */
+TEST_F(Calibration, TablesForGreyAndColour)
+{
+    Settings.Factor[0] = 300;
+    DeviceParameters.Bytes[32] = 0x02;
+    for (uint32_t colour : {0, 1}) {
+        Fresh();
+        ScanState.IsColor = colour;
+        block.wImageType = colour ? 14 : 1;
+        ASSERT_EQ(Calibrate(), 1u);
+        const std::array<uint32_t, 3> factors = {300, 512, 256};
+        std::vector<RecordedCommand> tables = Sent(0x2A, 0x01);
+        ASSERT_EQ(tables.size(), 2u);
+        EXPECT_EQ(fake::Hex({tables[0].Cdb[5], tables[1].Cdb[5]}), colour ? "63 61" : "23 21");
+        EXPECT_EQ(tables[0].DataOut, ExpectedTable(colour ? 3 : 1, true, factors)) << colour;
+        EXPECT_EQ(tables[1].DataOut, ExpectedTable(colour ? 3 : 1, false, factors)) << colour;
+    }
+}
+
 TEST_F(Calibration, GreyFlatbedRunsBothPassesInOrder)
 {
     ASSERT_EQ(Calibrate(), 1u);
@@ -192,15 +212,8 @@ TEST_F(Calibration, GreyFlatbedRunsBothPassesInOrder)
         "28:81", "24"};                            /* lamp page, the scan's window */
     EXPECT_EQ(fake::Trace(), expected);
 
-    std::vector<RecordedCommand> tables = Sent(0x2A, 0x01);
-    ASSERT_EQ(tables.size(), 2u);
-    EXPECT_EQ(tables[0].Cdb[5], 0x23);
-    EXPECT_EQ(tables[0].DataOut, ExpectedTable(1, true));
-    EXPECT_EQ(tables[1].Cdb[5], 0x21);
-    EXPECT_EQ(tables[1].DataOut, ExpectedTable(1, false));
     EXPECT_EQ(CalibrationState.WhiteBuffer, nullptr);
     EXPECT_EQ(CalibrationState.DarkBuffer, nullptr);
-
     EXPECT_EQ(Sent(0x24).back().DataOut[33], 2) << "the scan's own window comes back";
 }
 
@@ -220,23 +233,6 @@ TEST_F(Calibration, LampBytesOfThePasses)
         EXPECT_EQ(fake::Hex({lamps[0].DataOut[0], lamps[1].DataOut[0], lamps[2].DataOut[0]}), row.Lamps);
         EXPECT_EQ(Sent(0x24).at(0).DataOut[39], row.Source);
     }
-}
-
-/* Three channels in both tables; the channel factors come from the
- * settings, then the page (green 0x0200 here), then unity. */
-TEST_F(Calibration, ColourCalibratesThreeChannelsWithTheirFactors)
-{
-    Settings.Factor[0] = 300;
-    DeviceParameters.Bytes[32] = 0x02;
-    ScanState.IsColor = 1;
-    block.wImageType = 14;
-    ASSERT_EQ(Calibrate(), 1u);
-    std::vector<RecordedCommand> tables = Sent(0x2A, 0x01);
-    ASSERT_EQ(tables.size(), 2u);
-    EXPECT_EQ(tables[0].Cdb[5], 0x63);
-    EXPECT_EQ(tables[1].Cdb[5], 0x61);
-    EXPECT_EQ(tables[0].DataOut, ExpectedTable(3, true, {300, 512, 256}));
-    EXPECT_EQ(tables[1].DataOut, ExpectedTable(3, false, {300, 512, 256}));
 }
 
 TEST_F(Calibration, WhiteStripPositionIsNeverPositive)
