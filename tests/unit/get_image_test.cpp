@@ -109,13 +109,10 @@ TEST_F(GetImage, ImagesMatchTheReferenceInCallsOfAnySize)
         block.wBitsPerPixel = c.bits;
         block.wImageType = c.type;
         for (int run = 0; run < 3; ++run) {
-            std::vector<uint32_t> sizes = {run == 0 ? 65535u : 1u};
-            if (run == 2) {
-                sizes.clear();
-                for (int i = 0; i < 40; ++i)
-                    sizes.push_back(random() % 9);
-                sizes.push_back(7);
-            }
+            std::vector<uint32_t> sizes; /* the last size repeats */
+            for (int i = 0; run == 2 && i < 40; ++i)
+                sizes.push_back(random() % 9);
+            sizes.push_back(run == 0 ? 65535u : run == 1 ? 1u : 7u);
             Forget();
             ASSERT_EQ(Start(), 1u);
             EXPECT_EQ(ReadAll(sizes), Expected()) << "run " << run;
