@@ -1,7 +1,7 @@
 /*
  * Shading calibration: the per-pixel arithmetic, the order and content of
- * the passes against a scripted scanner, the rules that skip calibration,
- * and every way out leaving nothing allocated.
+ * the passes against a scripted scanner, and the rules that skip it (every
+ * failure's code and leak is in the failure loops).
  */
 #include "driver_fixture.h"
 #include "entry/settings.h"
@@ -12,39 +12,26 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <numeric>
 
 namespace {
 
-/* --- The arithmetic of one pixel -------------------------------------- */
-
-class PixelMath : public DriverTest {
-protected:
-    /* Runs one pixel whose 64 dark samples are all `dark` and 64 white ones
-     * all `white`. */
-    PixelCorrection Correct(uint16_t dark, uint16_t white, uint32_t factor = 256)
-    {
-        std::fill(std::begin(darks), std::end(darks), dark);
-        std::fill(std::begin(whites), std::end(whites), white);
-        PixelCorrection pixel = {};
-        pixel.Factor = factor;
-        pixel.DarkCount = 64;
-        pixel.DarkSamples = darks;
-        pixel.WhiteCount = 64;
-        pixel.WhiteSamples = whites;
-        ComputePixelCorrection(&pixel);
-        return pixel;
-    }
+/* One pixel whose 64 dark samples are all `dark` and 64 white ones all
+ * `white`, as the calibration computes it. */
+PixelCorrection Correct(uint16_t dark, uint16_t white, uint32_t factor = 256)
+{
     uint16_t darks[64], whites[64];
-};
+    std::fill(std::begin(darks), std::end(darks), dark);
+    std::fill(std::begin(whites), std::end(whites), white);
+    PixelCorrection pixel = {0, factor, 64, darks, 0, 64, whites, 0, 0, 0};
+    ComputePixelCorrection(&pixel);
+    pixel.DarkSamples = pixel.WhiteSamples = nullptr;
+    return pixel;
+}
+
+using PixelMath = DriverTest;
 
 TEST_F(PixelMath, RobustMeanKeepsWhatLiesNearTheMedian)
 {
-    uint16_t same[64];
-    std::fill(std::begin(same), std::end(same), 1000);
-    EXPECT_EQ(RobustMean(64, same), 1000u);
-
     /* Median 1000: the band is 950..1050 exclusive, so 950 and 1050 and the
      * far outliers are left out. */
     uint16_t mixed[64];
@@ -55,11 +42,11 @@ TEST_F(PixelMath, RobustMeanKeepsWhatLiesNearTheMedian)
 
     /* A median of 0 has an empty band: the mean without the extremes. */
     uint16_t dead[64] = {};
-    for (int i = 40; i < 64; ++i)
-        dead[i] = static_cast<uint16_t>(100 * i);
     uint32_t sum = 0;
-    for (int i = 40; i < 63; ++i)
-        sum += 100 * i;
+    for (int i = 40; i < 64; ++i) {
+        dead[i] = static_cast<uint16_t>(100 * i);
+        sum += i < 63 ? 100 * i : 0;
+    }
     EXPECT_EQ(RobustMean(64, dead), sum / 62);
 }
 
@@ -68,35 +55,29 @@ TEST_F(PixelMath, RobustMeanKeepsWhatLiesNearTheMedian)
  * checked; Mask picks the offset bits that are. */
 TEST_F(PixelMath, WorkedPixels)
 {
-    struct Row {
+    const struct {
         uint16_t Dark, White;
         uint32_t Factor;
         bool InGamma;
         int32_t Gain;
         uint16_t Mask, Offset;
         const char *What;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {200, 40160, 256, false, 39294, 0xFFFF, 150, "worked pixel"},
         {3000, 2000, 256, false, 1, 0xFFFF, 1, "dead: unit gain over the dark floor"},
         {0, 63920, 256, true, 0, 0x4000, 0, "gain encoding around two"},
         {0, 31960, 256, true, 65535, 0x4000, 0, "gain encoding around two"},
         {0, 31959, 256, true, 4, 0x4000, 0x4000, "gain encoding around two"},
         {0, 65000, 256, true, 1, 0, 0, "capped at 63919, never a gain below one"},
-        {0, 65000, 256, false, 1, 0, 0, "capped in shading too"},
-        /* Range 20000: 512 halves it, 128 doubles it, 64 makes 80000 (capped). */
+        /* Range 20000: 512 halves it, 64 makes 80000 (capped). */
         {0, 20000, 512, false, (4188997200u / 10000 - 65535 + 1) & 0xFFFF, 0, 0, "factor 512"},
-        {0, 20000, 128, false, 4188997200u / 40000 - 65535, 0, 0, "factor 128"},
         {0, 20000, 64, false, 1, 0, 0, "factor 64"},
         {100, 101, 65535, false, -1, 0x4000, 0x4000, "huge factor never divides by zero"},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(testing::Message() << row.What << ": dark " << row.Dark << ", white " << row.White
-                                        << ", factor " << row.Factor << ", in gamma " << row.InGamma);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.What << ", row " << &row - rows);
         Settings.bfApplyInGamma = row.InGamma;
         PixelCorrection pixel = Correct(row.Dark, row.White, row.Factor);
-        EXPECT_EQ(pixel.DarkLevel, row.Dark);
-        EXPECT_EQ(pixel.WhiteLevel, row.White);
         if (row.Gain >= 0) {
             EXPECT_EQ(pixel.GainWord, row.Gain);
         }
@@ -124,14 +105,16 @@ protected:
         ScanState.ScanResolutionX = ScanState.ScanResolutionY = 250;
         ScanState.BitsPerPixel = 8;
         std::fill(std::begin(DeviceParameters.Bytes), std::end(DeviceParameters.Bytes), 0);
-        DeviceParameters.Bytes[19] = 0xFF; /* white strip at -256 */
-        DeviceParameters.Bytes[20] = 0xFF;
-        DeviceParameters.Bytes[21] = 0xFF;
+        std::fill(DeviceParameters.Bytes + 19, DeviceParameters.Bytes + 22, 0xFF); /* white strip at -256 */
         block = {};
         block.wImageType = 1;
         block.wRight = 19;
         block.wBottom = 999;
-        lampPage = {0x01, 0, 0, 0, 0, 0, 0, 0, 0};
+        Fresh();
+    }
+    void Fresh()
+    {
+        fake::Reset();
         fake::SetResponder([this](const RecordedCommand &c) { return Answer(c); });
     }
     static uint16_t White(uint32_t p, uint32_t c) { return static_cast<uint16_t>(30000 + 997 * p + 3001 * c); }
@@ -142,6 +125,7 @@ protected:
     FakeReply Answer(const RecordedCommand &c)
     {
         FakeReply reply;
+        const uint32_t channels = composition == 5 ? 3 : 1, lineBytes = kPixels * 2 * channels;
         if (c.Opcode() == 0x24) {
             composition = c.DataOut[33];
         } else if (c.Opcode() == 0x2A && c.Cdb[2] == 0x81 && c.Length == 1) {
@@ -149,15 +133,12 @@ protected:
         } else if (c.Opcode() == 0x28 && c.Cdb[2] == 0x81) {
             reply.Data.assign(lampPage.begin(), lampPage.end());
         } else if (c.Opcode() == 0x28 && c.Cdb[2] == 0x80) {
-            uint32_t lineBytes = kPixels * 2 * (composition == 5 ? 3 : 1);
             reply.Data = {0, 0, 0, kPixels, 0, 0, uint8_t(lineBytes >> 8), uint8_t(lineBytes), 0, 0, 0, 64, 0, 0, 0, 0};
         } else if (c.Opcode() == 0x28 && c.Cdb[2] == 0x00) {
-            uint32_t channels = composition == 5 ? 3 : 1;
-            bool dark = lampControl & 0x04;
             for (uint32_t line = 0; line < 64; ++line)
                 for (uint32_t p = 0; p < kPixels; ++p)
                     for (uint32_t ch = 0; ch < channels; ++ch) {
-                        uint16_t v = dark ? Dark(p, ch) : White(p, ch);
+                        uint16_t v = lampControl & 0x04 ? Dark(p, ch) : White(p, ch);
                         reply.Data.push_back(uint8_t(v));
                         reply.Data.push_back(uint8_t(v >> 8));
                     }
@@ -165,31 +146,26 @@ protected:
         return reply;
     }
 
-    /* The words a correct calibration sends for channel c, pixel p. */
-    static std::vector<uint8_t> ExpectedTable(uint32_t channels, bool offsets, uint32_t factor = 256)
+    /* The words a correct calibration sends, channel by channel. */
+    static std::vector<uint8_t> ExpectedTable(uint32_t channels, bool offsets, std::array<uint32_t, 3> factors)
     {
         std::vector<uint8_t> table;
         for (uint32_t c = 0; c < channels; ++c)
             for (uint32_t p = 0; p < kPixels; ++p) {
-                uint16_t darks[64], whites[64];
-                std::fill(std::begin(darks), std::end(darks), Dark(p, c));
-                std::fill(std::begin(whites), std::end(whites), White(p, c));
-                PixelCorrection pixel = {kPixels, factor, 64, darks, 0, 64, whites, 0, 0, 0};
-                ComputePixelCorrection(&pixel);
+                PixelCorrection pixel = Correct(Dark(p, c), White(p, c), factors[c]);
                 uint16_t word = offsets ? pixel.OffsetWord : pixel.GainWord;
                 table.push_back(uint8_t(word));
                 table.push_back(uint8_t(word >> 8));
             }
         return table;
     }
-
-    static std::vector<RecordedCommand> Sends(uint8_t type, uint32_t length = 0)
+    static std::vector<RecordedCommand> Sent(uint8_t opcode, uint8_t type = 0, uint32_t length = 0)
     {
-        std::vector<RecordedCommand> sends;
+        std::vector<RecordedCommand> sent;
         for (const RecordedCommand &c : fake::Commands())
-            if (c.Opcode() == 0x2A && c.Cdb[2] == type && (length == 0 || c.Length == length))
-                sends.push_back(c);
-        return sends;
+            if (c.Opcode() == opcode && (opcode == 0x24 || c.Cdb[2] == type) && (length == 0 || c.Length == length))
+                sent.push_back(c);
+        return sent;
     }
     uint32_t Calibrate()
     {
@@ -198,10 +174,31 @@ protected:
     }
 
     ScanAttributeBlock block;
-    std::array<uint8_t, 9> lampPage;
+    std::array<uint8_t, 9> lampPage = {0x01, 0, 0, 0, 0, 0, 0, 0, 0};
     uint8_t lampControl = 0;
     uint8_t composition = 0;
 };
+
+/* The offset table, then the gain table: one channel for grey, three for
+ * colour, whose channel factors come from the settings, then the page
+ * (green 0x0200 here), then unity. */
+TEST_F(Calibration, TablesForGreyAndColour)
+{
+    Settings.Factor[0] = 300;
+    DeviceParameters.Bytes[32] = 0x02;
+    for (uint32_t colour : {0, 1}) {
+        Fresh();
+        ScanState.IsColor = colour;
+        block.wImageType = colour ? 14 : 1;
+        ASSERT_EQ(Calibrate(), 1u);
+        const std::array<uint32_t, 3> factors = {300, 512, 256};
+        std::vector<RecordedCommand> tables = Sent(0x2A, 0x01);
+        ASSERT_EQ(tables.size(), 2u);
+        EXPECT_EQ(fake::Hex({tables[0].Cdb[5], tables[1].Cdb[5]}), colour ? "63 61" : "23 21");
+        EXPECT_EQ(tables[0].DataOut, ExpectedTable(colour ? 3 : 1, true, factors)) << colour;
+        EXPECT_EQ(tables[1].DataOut, ExpectedTable(colour ? 3 : 1, false, factors)) << colour;
+    }
+}
 
 TEST_F(Calibration, GreyFlatbedRunsBothPassesInOrder)
 {
@@ -215,96 +212,35 @@ TEST_F(Calibration, GreyFlatbedRunsBothPassesInOrder)
         "28:81", "24"};                            /* lamp page, the scan's window */
     EXPECT_EQ(fake::Trace(), expected);
 
-    std::vector<RecordedCommand> tables = Sends(0x01);
-    ASSERT_EQ(tables.size(), 2u);
-    EXPECT_EQ(tables[0].Cdb[5], 0x23);
-    EXPECT_EQ(tables[0].DataOut, ExpectedTable(1, true));
-    EXPECT_EQ(tables[1].Cdb[5], 0x21);
-    EXPECT_EQ(tables[1].DataOut, ExpectedTable(1, false));
     EXPECT_EQ(CalibrationState.WhiteBuffer, nullptr);
     EXPECT_EQ(CalibrationState.DarkBuffer, nullptr);
+    EXPECT_EQ(Sent(0x24).back().DataOut[33], 2) << "the scan's own window comes back";
 }
 
-TEST_F(Calibration, PassWindowsAndLampBytes)
+/* White pass, dark pass, after: the dark bit (4) and the alternative lamp
+ * bit, which the second alternative source swaps with its source code. */
+TEST_F(Calibration, LampBytesOfThePasses)
 {
-    lampPage[0] = 0x85;
-    ASSERT_EQ(Calibrate(), 1u);
-    std::vector<RecordedCommand> windows;
-    for (const RecordedCommand &c : fake::Commands())
-        if (c.Opcode() == 0x24)
-            windows.push_back(c);
-    ASSERT_EQ(windows.size(), 3u);
-    const std::vector<uint8_t> &white = windows[0].DataOut;
-    EXPECT_EQ(fake::Hex({white.begin() + 10, white.begin() + 40}),
-              "02 58 02 58 00 00 00 00 FF FF FF 00 00 00 00 0C 00 00 00 40 80 80 80 02 10 00 00 00 00 30");
-    EXPECT_EQ(fake::Hex({white.begin() + 48, white.end()}),
-              "00 80 FF 80 80 00 00 80 FF 80 80 00 00 80 FF 80 80 00 00 80 FF");
-    const std::vector<uint8_t> &dark = windows[1].DataOut;
-    EXPECT_EQ(fake::Hex({dark.begin() + 18, dark.begin() + 22}), "FF FF FE B4");
-    EXPECT_EQ(windows[2].DataOut[33], 2) << "the scan's own window comes back";
-
-    std::vector<RecordedCommand> lamps = Sends(0x81, 1);
-    ASSERT_EQ(lamps.size(), 3u);
-    EXPECT_EQ(lamps[0].DataOut[0], 0x01) << "white: dark bit and alternative lamp cleared";
-    EXPECT_EQ(lamps[1].DataOut[0], 0x85) << "dark: dark bit and bit 7 set";
-    EXPECT_EQ(lamps[2].DataOut[0], 0x05) << "after: bit 7 back off, dark bit kept";
-    for (const RecordedCommand &c : fake::Commands()) {
-        if (c.Opcode() == 0x00) {
-            EXPECT_EQ(c.Timeout, 10);
-        }
-    }
-}
-
-TEST_F(Calibration, SecondAlternativeSourceSwapsTheLampBitAndSourceCode)
-{
-    ScanState.SourceBit2 = 4;
-    ASSERT_EQ(Calibrate(), 1u);
-    std::vector<RecordedCommand> lamps = Sends(0x81, 1);
-    ASSERT_EQ(lamps.size(), 3u);
-    EXPECT_EQ(fake::Hex({lamps[0].DataOut[0], lamps[1].DataOut[0], lamps[2].DataOut[0]}), "81 05 85");
-    EXPECT_EQ(fake::Commands()[1].DataOut[39], 0x32);
-}
-
-/* Three channels in both tables; the channel factors come from the
- * settings, then the page (green 0x0200 here), then unity. */
-TEST_F(Calibration, ColourCalibratesThreeChannelsWithTheirFactors)
-{
-    Settings.Factor[0] = 300;
-    DeviceParameters.Bytes[32] = 0x02;
-    ScanState.IsColor = 1;
-    block.wImageType = 14;
-    ASSERT_EQ(Calibrate(), 1u);
-    EXPECT_EQ(Settings.Factor[0], 300);
-    EXPECT_EQ(Settings.Factor[1], 512);
-    EXPECT_EQ(Settings.Factor[2], 256);
-    std::vector<RecordedCommand> tables = Sends(0x01);
-    ASSERT_EQ(tables.size(), 2u);
-    EXPECT_EQ(tables[0].Cdb[5], 0x63);
-    EXPECT_EQ(tables[1].Cdb[5], 0x61);
-    for (uint32_t c = 0; c < 3; ++c) {
-        const uint32_t factor = c == 0 ? 300 : c == 1 ? 512 : 256;
-        const size_t from = 2 * kPixels * c, to = 2 * kPixels * (c + 1);
-        for (int k = 0; k < 2; ++k) {
-            const std::vector<uint8_t> expected = ExpectedTable(3, k == 0, factor);
-            EXPECT_EQ(std::vector<uint8_t>(tables[k].DataOut.begin() + from, tables[k].DataOut.begin() + to),
-                      std::vector<uint8_t>(expected.begin() + from, expected.begin() + to))
-                << (k ? "gains" : "offsets") << ", channel " << c;
-        }
+    const struct { uint8_t Page0; uint32_t SourceBit2; const char *Lamps; uint8_t Source; } rows[] = {
+        {0x85, 0, "01 85 05", 0x30}, {0x01, 4, "81 05 85", 0x32}};
+    for (const auto &row : rows) {
+        Fresh();
+        lampPage[0] = row.Page0;
+        ScanState.SourceBit2 = row.SourceBit2;
+        ASSERT_EQ(Calibrate(), 1u);
+        std::vector<RecordedCommand> lamps = Sent(0x2A, 0x81, 1);
+        ASSERT_EQ(lamps.size(), 3u);
+        EXPECT_EQ(fake::Hex({lamps[0].DataOut[0], lamps[1].DataOut[0], lamps[2].DataOut[0]}), row.Lamps);
+        EXPECT_EQ(Sent(0x24).at(0).DataOut[39], row.Source);
     }
 }
 
 TEST_F(Calibration, WhiteStripPositionIsNeverPositive)
 {
-    DeviceParameters.Bytes[19] = 0;
-    DeviceParameters.Bytes[20] = 0;
-    DeviceParameters.Bytes[21] = 0;
+    std::fill(DeviceParameters.Bytes + 19, DeviceParameters.Bytes + 22, 0);
     DeviceParameters.Bytes[22] = 0x10;
     ResetCalibrationDefaults();
     EXPECT_EQ(CalibrationState.WhiteOffsetY, 0);
-    DeviceParameters.Bytes[19] = DeviceParameters.Bytes[20] = DeviceParameters.Bytes[21] = 0xFF;
-    DeviceParameters.Bytes[22] = 0x00;
-    ResetCalibrationDefaults();
-    EXPECT_EQ(CalibrationState.WhiteOffsetY, -256);
 }
 
 TEST_F(Calibration, ValidCalibrationIsKeptUnlessTheSettingsInsist)
@@ -315,24 +251,20 @@ TEST_F(Calibration, ValidCalibrationIsKeptUnlessTheSettingsInsist)
     EXPECT_EQ(fake::Trace(), std::vector<std::string>{"28:81"});
     EXPECT_EQ(CalibrationState.ChannelFactor[2], 400) << "factors are refreshed anyway";
 
-    fake::Reset();
-    fake::SetResponder([this](const RecordedCommand &c) { return Answer(c); });
+    Fresh();
     Settings.Calibrate = 1;
     ASSERT_EQ(Calibrate(), 1u);
-    EXPECT_EQ(Sends(0x01).size(), 2u);
+    EXPECT_EQ(Sent(0x2A, 0x01).size(), 2u);
 }
 
 TEST_F(Calibration, FirstAlternativeSourceCalibratesOncePerKind)
 {
     ScanState.SourceBit1 = 2;
     ScanState.IsColor = 1;
-    LampStatus.Bytes[5] = 0x02;
-    LampStatus.Bytes[6] = 0x01;
-    lampPage[5] = 0x02;
-    lampPage[6] = 0x01;
+    LampStatus.Bytes[5] = lampPage[5] = 0x02;
+    LampStatus.Bytes[6] = lampPage[6] = 0x01;
     auto calibrated = [this] {
-        fake::Reset();
-        fake::SetResponder([this](const RecordedCommand &c) { return Answer(c); });
+        Fresh();
         EXPECT_EQ(Calibrate(), 1u);
         return !fake::Commands().empty();
     };
@@ -340,11 +272,7 @@ TEST_F(Calibration, FirstAlternativeSourceCalibratesOncePerKind)
     EXPECT_FALSE(calibrated()) << "same kind again: skipped";
     ScanState.IsColor = 0;
     EXPECT_TRUE(calibrated()) << "a grey scan in between calibrates";
-    /* ... in three channels, whatever the scan. */
-    std::vector<RecordedCommand> tables = Sends(0x01);
-    ASSERT_EQ(tables.size(), 2u);
-    EXPECT_EQ(tables[0].Cdb[5], 0x63);
-    EXPECT_EQ(tables[1].Cdb[5], 0x61);
+    EXPECT_EQ(Sent(0x2A, 0x01).at(0).Cdb[5], 0x63) << "in three channels, whatever the scan";
     ScanState.IsColor = 1;
     EXPECT_TRUE(calibrated()) << "and so does the colour scan after it";
     LampStatus.Bytes[6] = 0x02;
@@ -368,7 +296,7 @@ TEST_F(Calibration, InconsistentLineLengthsAreRefused)
         });
         EXPECT_EQ(Calibrate(), static_cast<uint32_t>(static_cast<uint16_t>(SD_ERR_PARAMETER_VALUE))) << pass;
         EXPECT_EQ(fake::Trace().back(), "28:80") << pass;
-        EXPECT_TRUE(Sends(0x01).empty()) << pass;
+        EXPECT_TRUE(Sent(0x2A, 0x01).empty()) << pass;
     }
 }
 

@@ -1,7 +1,7 @@
 /*
- * halftone_test.cpp - the halftone step: the built-in patterns, the tone map,
- * which binarizer a scan gets and what it makes of grey lines, the pattern
- * download, and requests the driver refuses.
+ * halftone_test.cpp - the halftone step: the tone map, which binarizer a
+ * scan gets and what it makes of grey lines, the pattern download, and
+ * patterns the driver refuses.
  */
 #include "scan/halftone.h"
 
@@ -29,6 +29,18 @@ bool Picked(LineBinarizer plain)
            (VectorVariant(plain) && HalftoneState.Binarizer == VectorVariant(plain));
 }
 
+/* One line through the chosen binarizer; a fence byte after the line's
+ * bytes must stay as it was. */
+Bytes Line(const Bytes &grey)
+{
+    size_t bytes = (grey.size() + 7) / 8;
+    Bytes out(bytes + 1, 0x5A);
+    HalftoneState.Binarizer(out.data(), grey.data(), static_cast<uint32_t>(grey.size()));
+    EXPECT_EQ(out[bytes], 0x5A) << "wrote past the line of " << grey.size();
+    out.pop_back();
+    return out;
+}
+
 class HalftoneTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -50,75 +62,23 @@ protected:
         return SetUpHalftone(&block);
     }
 
-    /* One line through the chosen binarizer; a fence byte after the line's
-     * bytes must stay as it was. */
-    static Bytes Line(const Bytes &grey)
-    {
-        size_t bytes = (grey.size() + 7) / 8;
-        Bytes out(bytes + 1, 0x5A);
-        HalftoneState.Binarizer(out.data(), grey.data(), static_cast<uint32_t>(grey.size()));
-        EXPECT_EQ(out[bytes], 0x5A) << "wrote past the line";
-        out.pop_back();
-        return out;
-    }
-
-    /* By value: dwResult is unaligned in the packed block. */
-    uint32_t Result() const { return block.dwResult; }
-
     ScanAttributeBlock block;
 };
 
-TEST_F(HalftoneTest, BuiltinPatternsHoldThePrintedCells)
-{
-    /* Side, first and last cell, sum and position-weighted sum of the cells
-     * as printed, row by row. */
-    struct Row { uint8_t Side, First, Last; uint32_t Sum, Weighted; };
-    const Row expected[kBuiltinPatternCount] = {
-        {8, 98, 95, 8192, 267712},  {8, 18, 238, 8192, 342272}, {8, 18, 238, 8192, 284992},
-        {8, 21, 91, 8192, 276992},  {6, 36, 92, 4608, 88112},   {5, 236, 164, 3199, 43105},
-        {5, 227, 209, 3199, 40511}, {4, 107, 191, 2048, 19788}, {4, 149, 233, 2048, 19088},
-        {4, 219, 191, 2048, 16848}, {3, 40, 62, 1152, 5980},    {2, 44, 100, 512, 1336},
-    };
-    for (int p = 0; p < kBuiltinPatternCount; ++p) {
-        const BuiltinPattern &pattern = BuiltinPatterns[p];
-        uint32_t cells = pattern.Side * pattern.Side, weighted = 0;
-        for (uint32_t i = 0; i < cells; ++i)
-            weighted += (i + 1) * pattern.Cells[i];
-        EXPECT_EQ(pattern.Side, expected[p].Side) << p;
-        EXPECT_EQ(pattern.Cells[0], expected[p].First) << p;
-        EXPECT_EQ(pattern.Cells[cells - 1], expected[p].Last) << p;
-        EXPECT_EQ(std::accumulate(pattern.Cells, pattern.Cells + cells, 0u), expected[p].Sum) << p;
-        EXPECT_EQ(weighted, expected[p].Weighted) << p;
-    }
-}
-
-TEST_F(HalftoneTest, GreyAndColourScansAreLeftAlone)
-{
-    ScanState.IsBinary = 0;
-    ScanState.ToneMap[3] = 77;
-    HalftoneState.PatternRow = 5;
-    EXPECT_TRUE(Start(false));
-    EXPECT_EQ(ScanState.ToneMap[3], 77);
-    EXPECT_EQ(HalftoneState.PatternRow, 5);
-    EXPECT_TRUE(fake::Commands().empty());
-}
-
 TEST_F(HalftoneTest, LineArtIsAnyModeWithoutPatternBits)
 {
-    for (uint16_t mode : {2, 3, 4, 6, 0x0A})
-        EXPECT_FALSE(IsThresholdMode(mode)) << mode;
     Bytes ramp(256);
     std::iota(ramp.begin(), ramp.end(), 0);
     Bytes expected(32, 0x00);
     std::fill(expected.begin(), expected.begin() + 16, 0xFF); /* 0-127 give 1 */
     for (uint16_t mode : {0, 1, 8}) {
-        EXPECT_TRUE(IsThresholdMode(mode)) << mode;
         block.wHalftoneMode = mode;
         EXPECT_TRUE(Start(false));
         EXPECT_TRUE(fake::Commands().empty()) << mode;
         EXPECT_TRUE(Picked(&ThresholdLine)) << mode;
         EXPECT_EQ(Line(ramp), expected) << mode;
     }
+    EXPECT_EQ(Line({0, 255, 0, 255, 0, 255, 0, 255, 0, 0}), Bytes({0xAA, 0xC0})) << "a partial byte's high bits";
 }
 
 TEST_F(HalftoneTest, ScannerReceivesBuiltinPatternAsPrinted)
@@ -129,13 +89,6 @@ TEST_F(HalftoneTest, ScannerReceivesBuiltinPatternAsPrinted)
     const RecordedCommand &sent = fake::Commands()[0];
     EXPECT_EQ(fake::Hex(sent.Cdb), fake::Hex({0x2A, 0, 0x02, 0, 0, 0x80, 0, 0, 5, 0}));
     EXPECT_EQ(sent.DataOut, Bytes({2, 44, 212, 156, 100}));
-
-    /* Pattern 2 is not quite pattern 1 transposed; its own cells go out. */
-    block.wHalftonePattern = 2;
-    EXPECT_TRUE(Start(false));
-    Bytes data = fake::Commands().at(0).DataOut;
-    ASSERT_EQ(data.size(), 65u);
-    EXPECT_EQ(Bytes(data.begin(), data.begin() + 10), Bytes({8, 18, 46, 74, 102, 130, 158, 186, 214, 21}));
 }
 
 TEST_F(HalftoneTest, DriverDithersRowByRowFromColumnZero)
@@ -153,19 +106,6 @@ TEST_F(HalftoneTest, DriverDithersRowByRowFromColumnZero)
     /* A new start begins at row 0; a value equal to its cell gives 0. */
     EXPECT_TRUE(Start(true));
     EXPECT_EQ(Line({39, 149, 83, 40, 150, 84}), Bytes({0xE0}));
-
-    /* Pattern 2 row 1 as printed (21 49 ...), not pattern 1's column 1 (32 60 ...). */
-    block.wHalftonePattern = 2;
-    EXPECT_TRUE(Start(true));
-    Line(Bytes(8, 25));
-    EXPECT_EQ(Line(Bytes(8, 25)), Bytes({0x7F}));
-}
-
-TEST_F(HalftoneTest, PartialByteTakesTheHighBits)
-{
-    block.wHalftoneMode = SD_HALFTONE_THRESHOLD;
-    EXPECT_TRUE(Start(true));
-    EXPECT_EQ(Line({0, 255, 0, 255, 0, 255, 0, 255, 0, 0}), Bytes({0xAA, 0xC0}));
 }
 
 TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
@@ -175,7 +115,7 @@ TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
         table[i] = static_cast<uint8_t>(i * 7 + i / 256);
     block.wHalftoneMode = SD_HALFTONE_THRESHOLD;
     block.lpGammaTable = table.data();
-    const struct { uint16_t Scale; uint32_t Step; } sizes[] = {{4, 4}, {16, 16}, {128, 256}, {256, 256}, {0, 1}, {8, 1}};
+    const struct { uint16_t Scale; uint32_t Step; } sizes[] = {{4, 4}, {16, 16}, {128, 256}, {0, 1}, {8, 1}};
     for (auto size : sizes) {
         block.wFlags = SD_FLAG_GAMMA;
         block.wGammaScale = size.Scale;
@@ -196,29 +136,12 @@ TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
     EXPECT_EQ(Line({0, 127, 128, 255}), Bytes({0x30}));
 }
 
-TEST_F(HalftoneTest, PatternNumberPastTheBuiltinOnes)
+TEST_F(HalftoneTest, CallerPatternsAreCopiedAndSentWhole)
 {
-    block.wHalftonePattern = 12;
-    EXPECT_TRUE(Start(true)); /* the driver falls back to the threshold */
-    EXPECT_TRUE(Picked(&ThresholdLine));
-    for (uint16_t number : {12, 0xFFFF}) {
-        block.wHalftonePattern = 5;
-        EXPECT_TRUE(Start(true));
-        block.wHalftonePattern = number;
-        EXPECT_FALSE(Start(false)) << number; /* the scanner has nothing to receive */
-        EXPECT_EQ(Result(), 0xFD3Eu);  /* -706, high half 0 */
-        EXPECT_TRUE(fake::Commands().empty());
-        EXPECT_TRUE(Picked(&ThresholdLine));
-    }
-}
-
-TEST_F(HalftoneTest, CallerPatternsMustExistAndFit)
-{
-    Bytes pattern(17 * 17, 200);
+    Bytes pattern(16 * 16, 200);
     block.wHalftoneMode = SD_HALFTONE_CALLER;
     block.lpPattern = pattern.data();
-
-    block.wPatternSize = 16; /* fills PatternCopy; later changes to the caller's bytes do not count */
+    block.wPatternSize = 16; /* copied: later changes to the caller's bytes do not count */
     pattern[15] = 0;
     EXPECT_TRUE(Start(true));
     pattern[14] = 0;
@@ -231,56 +154,56 @@ TEST_F(HalftoneTest, CallerPatternsMustExistAndFit)
     ASSERT_EQ(data.size(), 122u);
     EXPECT_EQ(data[0], 11);
     EXPECT_TRUE(std::equal(data.begin() + 1, data.end(), pattern.begin()));
-
-    const struct { uint16_t Side; bool Software; bool Null; } refused[] = {
-        {17, true, false}, {12, false, false}, {0, true, false}, {0, false, false},
-        {2, true, true},   {2, false, true},
-    };
-    for (auto r : refused) {
-        block.wPatternSize = r.Side;
-        block.lpPattern = r.Null ? nullptr : pattern.data();
-        EXPECT_FALSE(Start(r.Software)) << r.Side << " " << r.Software << " " << r.Null;
-        EXPECT_EQ(Result(), 0xFD3Eu);
-        EXPECT_TRUE(fake::Commands().empty());
-    }
 }
 
-TEST_F(HalftoneTest, FailedDownloadEndsTheStep)
+/* Patterns the driver (16 at most) or the scanner (11 at most, built-in
+ * ones below 12) cannot use are refused with nothing sent, and leave the
+ * threshold in place of the last scan's pattern. A built-in number past the
+ * last one the driver itself replaces with the threshold. */
+TEST_F(HalftoneTest, PatternsThatCannotBeUsedAreRefused)
 {
-    block.wHalftonePattern = 11;
-    fake::Reset();
-    fake::Queue(BUSLNK_ADAPTER_FAILURE);
-    ScanState.SoftwareBinarize = 0;
-    EXPECT_FALSE(SetUpHalftone(&block));
-    EXPECT_EQ(Result(), 0xFE0Bu); /* -501, high half 0 */
+    block.wHalftonePattern = 12;
+    EXPECT_TRUE(Start(true));
+    EXPECT_TRUE(Picked(&ThresholdLine));
+    Bytes pattern(17 * 17, 200);
+    const struct { uint16_t Mode, Number, Side; bool Software, Null; } refused[] = {
+        {SD_HALFTONE_BUILTIN, 12, 0, false, false}, {SD_HALFTONE_BUILTIN, 0xFFFF, 0, false, false},
+        {SD_HALFTONE_CALLER, 0, 17, true, false},  {SD_HALFTONE_CALLER, 0, 12, false, false},
+        {SD_HALFTONE_CALLER, 0, 0, true, false},   {SD_HALFTONE_CALLER, 0, 0, false, false},
+        {SD_HALFTONE_CALLER, 0, 2, true, true},    {SD_HALFTONE_CALLER, 0, 2, false, true},
+    };
+    for (const auto &r : refused) {
+        SCOPED_TRACE(testing::Message() << "case " << &r - refused);
+        block.wHalftoneMode = SD_HALFTONE_BUILTIN;
+        block.wHalftonePattern = 5;
+        EXPECT_TRUE(Start(true));
+        block.wHalftoneMode = r.Mode;
+        block.wHalftonePattern = r.Number;
+        block.wPatternSize = r.Side;
+        block.lpPattern = r.Null ? nullptr : pattern.data();
+        EXPECT_FALSE(Start(r.Software));
+        EXPECT_EQ(uint32_t{block.dwResult}, 0xFD3Eu); /* -706, high half 0 */
+        EXPECT_TRUE(fake::Commands().empty());
+        EXPECT_TRUE(Picked(&ThresholdLine));
+    }
 }
 
 /* The vector binarizers against the plain ones, with the threshold, every
  * built-in pattern and caller patterns whose cells run from 0 to 255, on
  * lines of many lengths, several in turn so the pattern rows advance. A
  * tone map that decreases somewhere keeps the plain routines. */
-enum class ToneMapKind { Identity, GammaLike, Constant, Dip };
-
-class VectorBinarizerTest : public ::testing::TestWithParam<ToneMapKind> {
-protected:
-    void TearDown() override { UsePlainRoutinesOnly(false); }
-};
-
-TEST_P(VectorBinarizerTest, GivesThePlainBytes)
+TEST(VectorBinarizer, GivesThePlainBytes)
 {
     if (!VectorRoutinesUsable())
         GTEST_SKIP() << "no vector routines on this build or processor";
-    static uint8_t map[256]; /* outlives the test: HalftoneState keeps it */
+    static uint8_t maps[4][256]; /* outlive the test: HalftoneState keeps them */
     for (uint32_t k = 0; k < 256; ++k) {
-        switch (GetParam()) {
-        case ToneMapKind::Identity: map[k] = static_cast<uint8_t>(k); break;
+        maps[0][k] = static_cast<uint8_t>(k);
         /* 8 up to 248: cells of 8 or less give 0, above 248 give 1 */
-        case ToneMapKind::GammaLike: map[k] = static_cast<uint8_t>(8 + 240 * std::pow(k / 255.0, 0.45)); break;
-        case ToneMapKind::Constant: map[k] = 128; break;
-        case ToneMapKind::Dip: map[k] = static_cast<uint8_t>(k == 200 ? 10 : k); break;
-        }
+        maps[1][k] = static_cast<uint8_t>(8 + 240 * std::pow(k / 255.0, 0.45));
+        maps[2][k] = 128;
+        maps[3][k] = static_cast<uint8_t>(k == 200 ? 10 : k); /* decreasing somewhere: plain only */
     }
-    const bool vectorExpected = GetParam() != ToneMapKind::Dip;
     std::mt19937 random(11);
     Bytes grey(40000), caller(256);
     for (uint8_t &g : grey)
@@ -295,34 +218,27 @@ TEST_P(VectorBinarizerTest, GivesThePlainBytes)
     for (int32_t p = 0; p < kBuiltinPatternCount; ++p)
         choices.push_back({p, 0});
     const uint32_t lengths[] = {0, 1, 7, 8, 9, 31, 32, 33, 63, 65, 100, 257, 5100, 5101};
-    for (Choice choice : choices) {
-        for (uint32_t length : lengths) {
-            Bytes out[2];
-            for (bool plain : {true, false}) {
-                UsePlainRoutinesOnly(plain);
-                HalftonePatternData data;
-                SelectBinarizer(map, choice.Number, &data, choice.CallerSide ? caller.data() : nullptr,
-                                choice.CallerSide);
-                const LineBinarizer plainRoutine = HalftoneState.PatternSide ? &DitherLine : &ThresholdLine;
-                EXPECT_EQ(HalftoneState.Binarizer != plainRoutine, !plain && vectorExpected);
-                for (uint32_t line = 0; line < 17; ++line) {
-                    const size_t start = (line * 331) % (grey.size() - length);
-                    const Bytes pixels(grey.begin() + start, grey.begin() + start + length); /* no slack */
-                    const size_t bytes = (length + 7) / 8;
-                    Bytes packed(bytes + 1, 0xA5);
-                    HalftoneState.Binarizer(packed.data(), pixels.data(), length);
-                    ASSERT_EQ(packed[bytes], 0xA5) << "wrote past the line of " << length;
-                    out[plain].insert(out[plain].end(), packed.begin(), packed.end() - 1);
+    struct Restore { ~Restore() { UsePlainRoutinesOnly(false); } } restore;
+    for (int m = 0; m < 4; ++m)
+        for (Choice choice : choices)
+            for (uint32_t length : lengths) {
+                Bytes out[2];
+                for (bool plain : {true, false}) {
+                    UsePlainRoutinesOnly(plain);
+                    HalftonePatternData data;
+                    SelectBinarizer(maps[m], choice.Number, &data, choice.CallerSide ? caller.data() : nullptr,
+                                    choice.CallerSide);
+                    const LineBinarizer plainRoutine = HalftoneState.PatternSide ? &DitherLine : &ThresholdLine;
+                    EXPECT_EQ(HalftoneState.Binarizer != plainRoutine, !plain && m != 3);
+                    for (uint32_t line = 0; line < 17; ++line) {
+                        const size_t start = (line * 331) % (grey.size() - length);
+                        const Bytes packed = Line(Bytes(grey.begin() + start, grey.begin() + start + length));
+                        out[plain].insert(out[plain].end(), packed.begin(), packed.end());
+                    }
                 }
+                ASSERT_EQ(out[0], out[1]) << "map " << m << ", pattern " << choice.Number << ", caller side "
+                                          << choice.CallerSide << ", length " << length;
             }
-            ASSERT_EQ(out[0], out[1]) << "pattern " << choice.Number << " caller side " << choice.CallerSide
-                                      << " length " << length;
-        }
-    }
 }
-
-INSTANTIATE_TEST_SUITE_P(ToneMaps, VectorBinarizerTest,
-                         ::testing::Values(ToneMapKind::Identity, ToneMapKind::GammaLike, ToneMapKind::Constant,
-                                           ToneMapKind::Dip));
 
 } // namespace

@@ -1,20 +1,17 @@
 /*
  * pipeline_setup_test.cpp - SetUpLinePipeline driven through the fake
- * adapter: delivered geometry, transfer state, method and routine choice,
- * line buffers, and the ways the set-up fails.
+ * adapter: binary geometry, the method, and geometry it must refuse. Grey
+ * and colour geometry is checked by the images of the image tests, the
+ * routines it picks and their buffers by their output in the vertical and
+ * horizontal tests, a scan started over one never ended by the image tests.
  */
 #include "fake_adapter.h"
 #include "image/transfer_state.h"
-#include "pipeline/horizontal.h"
 #include "pipeline/line_pipeline.h"
-#include "pipeline/vertical.h"
-#include "platform/vector_support.h"
 #include "scan/scan_state.h"
 #include "scsi/commands.h"
 
 #include <gtest/gtest.h>
-
-#include <array>
 
 namespace {
 
@@ -55,53 +52,12 @@ protected:
         ScanState = savedScan;
         DeviceParameters = savedPage;
     }
-    /* The block is packed: its dwResult is read by value, never bound. */
-    uint32_t Result() const { return block.dwResult; }
     bool Start(uint32_t pixels, uint32_t lineBytes, uint32_t lines)
     {
         fake::Queue(BUSLNK_GOOD, GeometryPage(pixels, lineBytes, lines));
         return SetUpLinePipeline(&block);
     }
 };
-
-/* The ten geometry fields of TransferState, in their order: ImageKind,
- * LineFormat, TransferBits, DeviceLineBytes, ReportedLineBytes,
- * ReportedPixels, ReportedLines, DeliverPixels, DeliverLineBytes,
- * DeliverLines. */
-std::array<uint32_t, 10> Geometry()
-{
-    const TransferStateRecord &t = TransferState;
-    return {t.ImageKind,      t.LineFormat,    t.TransferBits,  t.DeviceLineBytes,  t.ReportedLineBytes,
-            t.ReportedPixels, t.ReportedLines, t.DeliverPixels, t.DeliverLineBytes, t.DeliverLines};
-}
-
-TEST_F(SetUpLinePipelineTest, ColourAndGreyGeometry)
-{
-    ScanState.IsColor = 1;
-    ASSERT_TRUE(Start(2550, 7650, 300));
-    EXPECT_EQ(Geometry(), (std::array<uint32_t, 10>{1, 1, 8, 7650, 7650, 2550, 300, 2550, 7650, 300}));
-    EXPECT_EQ(block.wWidth, 2550);
-    EXPECT_EQ(block.wLength, 300);
-    EXPECT_EQ(Result(), 1u);
-    ASSERT_EQ(fake::Commands().size(), 1u);
-    EXPECT_EQ(fake::Hex(fake::Commands()[0].Cdb), "28 00 80 00 00 00 00 00 10 00");
-    /* Same geometry both ways: lines are copied, no buffers are taken. */
-    EXPECT_EQ(LinePipeline.LineScaler, nullptr);
-    EXPECT_EQ(LinePipeline.PrevLine, nullptr);
-
-    ScanState.BitsPerPixel = 16;
-    ASSERT_TRUE(Start(2550, 15300, 300));
-    EXPECT_EQ(TransferState.DeliverLineBytes, 15300u);
-    EXPECT_EQ(block.wWidth, 2550);
-
-    /* Tagged colour lines carry three 2-byte tags; grey lines none. */
-    DeviceParameters.Bytes[0] = 3;
-    ASSERT_TRUE(Start(2550, 15306, 300));
-    EXPECT_EQ(LinePipeline.SrcLineBytes, 15300u);
-    ScanState.IsColor = 0;
-    ASSERT_TRUE(Start(2550, 5100, 300));
-    EXPECT_EQ(Geometry(), (std::array<uint32_t, 10>{3, 3, 16, 5100, 5100, 2550, 300, 2550, 5100, 300}));
-}
 
 TEST_F(SetUpLinePipelineTest, BinaryScans)
 {
@@ -140,61 +96,12 @@ TEST_F(SetUpLinePipelineTest, MethodFollowsResolutionAndKind)
     }
 }
 
-TEST_F(SetUpLinePipelineTest, RoutineTable)
-{
-    /* [uniform][colour][wide][widen] */
-    const LineScalerFn want[2][2][2][2] = {
-        {{{NarrowDropGray8, WidenInsertGray8}, {NarrowDropGray16, WidenInsertGray16}},
-         {{NarrowDropRgb8, WidenInsertRgb8}, {NarrowDropRgb16, WidenInsertRgb16}}},
-        {{{NarrowUniformGray8, WidenUniformGray8}, {NarrowUniformGray16, WidenUniformGray16}},
-         {{NarrowUniformRgb8, WidenUniformRgb8}, {NarrowUniformRgb16, WidenUniformRgb16}}}};
-    const ChunkRoutineFn chunk[2][2] = {{InsertChunk<uint8_t>, InsertChunk<uint16_t>},
-                                        {UniformChunk<uint8_t>, UniformChunk<uint16_t>}};
-    for (uint16_t u = 0; u < 2; ++u)
-        for (uint16_t c = 0; c < 2; ++c)
-            for (uint16_t w = 0; w < 2; ++w)
-                for (uint32_t widen = 0; widen < 2; ++widen) {
-                    const uint16_t bits = w ? 9 : 8;
-                    ASSERT_EQ(InitLinePipeline({u, c, bits, widen ? 2u : 9u, 10, 60, 5, 10, 30}), 1);
-                    EXPECT_EQ(LinePipeline.LineScaler, want[u][c][w][widen]) << u << c << w << widen;
-                    EXPECT_EQ(LinePipeline.ChunkRoutine, chunk[u][w]) << u << c << w << widen;
-                }
-    EXPECT_EQ(LinePipeline.PrevLine, nullptr); /* across alone needs no buffers */
-}
-
-TEST_F(SetUpLinePipelineTest, LineBuffersFollowTheLineCounts)
-{
-    ASSERT_EQ(InitLinePipeline({0, 0, 8, 100, 50, 104, 300, 70, 300}), 1);
-    EXPECT_EQ(LinePipeline.WorkLine - LinePipeline.PrevLine, 300);
-    /* A scan started over one never ended does not lose the old block. */
-    ASSERT_EQ(InitLinePipeline({1, 0, 8, 400, 50, 400, 300, 70, 300}), 1);
-    EXPECT_EQ(LinePipeline.WorkLine - LinePipeline.PrevLine, 400);
-    EXPECT_EQ(LiveAllocations(), VectorRoutinesUsable() ? 2 : 1); /* and the vector tables */
-    ASSERT_EQ(InitLinePipeline({1, 0, 8, 300, 70, 300, 300, 70, 300}), 1);
-    EXPECT_EQ(LiveAllocations(), 0);
-
-    /* Buffers that cannot be had fail the start; no lines flow. */
-    FailAllocationAfter(0, false);
-    EXPECT_FALSE(Start(2550, 2550, 200));
-    EXPECT_EQ(StopFailingAllocations(), 1);
-    EXPECT_EQ(Result(), 0xFFFFFC11u); /* -1007 as a 32-bit value */
-    EXPECT_EQ(LiveAllocations(), 0);
-    uint8_t line[2550] = {};
-    uint32_t consumed = 9, produced = 9;
-    EXPECT_EQ(ProcessChunk({line, 1}, {line, 1}, consumed, produced), 0);
-    EXPECT_EQ(consumed + produced, 0u);
-}
-
 /* A failed READ or geometry the pipeline cannot carry writes nothing. */
 TEST_F(SetUpLinePipelineTest, Refusals)
 {
     TransferState.DeliverLines = 77;
     fake::Queue(fake::CheckCondition(0x3A, 0x00));
     EXPECT_FALSE(SetUpLinePipeline(&block));
-    EXPECT_EQ(Result(), 0xFD40u); /* -704 with the high half 0 */
-    fake::Queue(BUSLNK_FAILURE);
-    EXPECT_FALSE(SetUpLinePipeline(&block));
-    EXPECT_EQ(Result(), 0xFC14u); /* -1004 */
 
     /* line format, pixels, line bytes, lines of a colour scan */
     const uint32_t cases[][4] = {
@@ -209,7 +116,7 @@ TEST_F(SetUpLinePipelineTest, Refusals)
     for (const auto &c : cases) {
         DeviceParameters.Bytes[0] = static_cast<uint8_t>(c[0]);
         EXPECT_FALSE(Start(c[1], c[2], c[3])) << "case " << &c - cases;
-        EXPECT_EQ(Result(), static_cast<uint32_t>(SD_ERR_PARAMETER_VALUE));
+        EXPECT_EQ(uint32_t{block.dwResult}, static_cast<uint32_t>(SD_ERR_PARAMETER_VALUE));
     }
     EXPECT_EQ(TransferState.DeliverLines, 77u);
     EXPECT_EQ(block.wWidth, 0);
