@@ -57,6 +57,15 @@ SimSenseCode ParseWindow(const SimModel &model, const uint8_t *list, SimWindow &
     w.Depth = list[34];
     w.Lens = list[38];
     uint8_t sourceCode = list[39];
+    /* Colour windows carry a group per channel (brightness, contrast, a
+     * reserved byte, shadow, midtone, highlight); single-channel windows
+     * carry brightness and contrast in the descriptor and their levels in
+     * the master triple. */
+    for (int row = 0; row < 3; ++row) {
+        const uint8_t *group = list + 51 + 6 * row;
+        w.Tone[row] = w.Composition == kColor ? SimTone{group[0], group[1], group[3], group[4], group[5]}
+                                              : SimTone{list[30], list[32], list[48], list[49], list[50]};
+    }
 
     if (w.ResolutionX != w.ResolutionY)
         return kBadCombination;
@@ -210,6 +219,13 @@ void StartScan(SimScan &scan, const SimWindow &window, const SimScanInputs &inpu
             DecodeCorrection(offsetWord, gainWord, scan.Offset[row][i], scan.Gain[row][i]);
         }
     }
+    for (int row = 0; row < 3; ++row) {
+        /* Single-channel scans read the green row only. */
+        bool used = !window.Raw && (scan.Geometry.Rows == 3 || row == 1);
+        scan.Response[row].resize(used ? 65536 : 0);
+        if (used)
+            BuildToneResponse(window.Tone[row], inputs.Gamma[row].data(), scan.Response[row].data());
+    }
 
     scan.SegmentRow.clear();
     scan.SegmentLine.clear();
@@ -236,8 +252,8 @@ void StartScan(SimScan &scan, const SimWindow &window, const SimScanInputs &inpu
 namespace {
 
 /* Generates the samples of one line for the rows in the mask: raw sensor
- * samples for a calibration window, else corrected and gamma-mapped, all
- * 16-bit. */
+ * samples for a calibration window, else corrected and mapped through the
+ * tone curve and gamma table, all 16-bit. */
 void RenderLine(SimScan &scan, uint32_t line, unsigned rowMask)
 {
     const SimScanInputs &in = scan.Inputs;
@@ -274,7 +290,7 @@ void RenderLine(SimScan &scan, uint32_t line, unsigned rowMask)
                 uint32_t offset = scan.Offset[row][i];
                 uint64_t corrected =
                     sample > offset ? static_cast<uint64_t>(sample - offset) * scan.Gain[row][i] / 65535 : 0;
-                sample = in.Gamma[row][std::min<uint64_t>(corrected, 65535)];
+                sample = scan.Response[row][std::min<uint64_t>(corrected, 65535)];
             }
             scan.Samples[row][i] = static_cast<uint16_t>(sample);
         }

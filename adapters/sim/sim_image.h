@@ -6,7 +6,8 @@
  * reference strip above the glass), the shading correction and gamma table
  * the host sent, reduction to the window's depth or to bits, and the model's
  * line layout (whole pixels, or colour-tagged segments with the sensor rows'
- * line gap). Calibration windows deliver the raw 16-bit samples instead.
+ * line gap). The window's tone controls shape the corrected samples before
+ * the gamma table. Calibration windows deliver the raw 16-bit samples instead.
  */
 #ifndef SIM_IMAGE_H
 #define SIM_IMAGE_H
@@ -14,6 +15,7 @@
 #include "sim_chart.h"
 #include "sim_models.h"
 #include "sim_sensor.h"
+#include "sim_tone.h"
 
 #include <array>
 #include <cstdint>
@@ -48,6 +50,7 @@ struct SimWindow {
     uint8_t Lens = 0;
     uint8_t Source = kSourceFlatbed;
     bool Raw = false;              /* calibration window: raw 16-bit samples */
+    SimTone Tone[3];               /* per sensor row; a single-channel window sets all three alike */
 };
 
 /* Reads and checks a 69-byte window parameter list. Returns {0, 0} and fills
@@ -114,6 +117,9 @@ struct SimScan {
     std::vector<int64_t> DocumentX;
     /* Per pixel and row: the decoded correction. */
     std::vector<uint32_t> Offset[3], Gain[3];
+    /* Per row: the window's tone curve followed by the gamma table, for
+     * every corrected sample (empty for calibration windows). */
+    std::vector<uint16_t> Response[3];
     /* Colour-tagged stream: per segment, its row (0-2) and its line. */
     std::vector<uint8_t> SegmentRow;
     std::vector<uint32_t> SegmentLine;

@@ -2,7 +2,8 @@
  * Whole scans through the real driver library and the virtual scanner, as
  * an application runs them: calibration that removes the sensor's streaks,
  * colour-tagged and mirrored lines that come out like whole-pixel ones, 16
- * bits against 8, bilevel lines. Failures and their codes are in the
+ * bits against 8, bilevel lines, the tone controls the scanner applies.
+ * Failures and their codes are in the
  * failure loops; feeder batches in the scan command's tests.
  */
 #include "scandrv.h"
@@ -185,6 +186,64 @@ TEST_F(SimScan, LineArtFromTheScannerAgreesWithGreyThresholded)
         for (uint32_t x = 0; x < grey.Width; ++x)
             agree += (grey.At(x, y) < 128) == bool(bits.At(x / 8, y) & (0x80 >> (x % 8)));
     EXPECT_GT(agree, grey.Bytes.size() * 9 / 10);
+}
+
+/* A page at one grey level: each control moves the level by its own rule,
+ * and a colour scan's controls act on their channel only. The tone controls
+ * act before the gamma tables, which brighten by 20 % by default. */
+TEST_F(SimScan, ToneControlsShapeTheImage)
+{
+    ASSERT_EQ(Initialize(0), SD_OK);
+    GreyDocument(100);
+    auto means = [](const Image &image, uint32_t channels) {
+        std::vector<double> sum(channels, 0.0);
+        for (size_t i = 0; i < image.Bytes.size(); ++i)
+            sum[i % channels] += image.Bytes[i] * double(channels) / image.Bytes.size();
+        return sum;
+    };
+    auto gamma = [](double level) { return std::clamp(level * 1.2, 0.0, 255.0); };
+    /* Straight caller tables, so that only the brightening stays. */
+    static uint8_t straight[3 * 256];
+    for (int i = 0; i < 3 * 256; ++i)
+        straight[i] = static_cast<uint8_t>(i);
+    auto request = [](uint16_t type) {
+        ScanAttributeBlock block = Request(type, 8, 100, 0.5);
+        block.wFlags |= SD_FLAG_GAMMA;
+        block.lpGammaTable = straight;
+        return block;
+    };
+    const Image plain = Scan(request(SD_IMAGE_RED));
+    ASSERT_EQ(plain.Result, SD_OK);
+    const double level = means(plain, 1)[0], page = level / 1.2;
+    uint16_t levels[9] = {0, 0, 0, 0, 0, 0, 192, 192, 192}; /* highlights at 192 */
+    const struct {
+        const char *What;
+        void (*Set)(ScanAttributeBlock &);
+        double Expected;
+    } rows[] = {
+        {"brightness +64", [](ScanAttributeBlock &b) { b.lBrightness[0] = 64; }, gamma(page + 63.75)},
+        {"brightness -128", [](ScanAttributeBlock &b) { b.lBrightness[0] = -128; }, gamma(page - 127.5)},
+        {"contrast -128: flat", [](ScanAttributeBlock &b) { b.lContrast[0] = -128; }, gamma(127.5)},
+        {"contrast +64", [](ScanAttributeBlock &b) { b.lContrast[0] = 64; }, gamma(127.5 + (page - 127.5) * 1.5)},
+        {"another channel's brightness", [](ScanAttributeBlock &b) { b.lBrightness[1] = 64; }, level},
+        {"highlight 192", [](ScanAttributeBlock &b) { b.wFlags |= SD_FLAG_HIGHLIGHT; }, gamma(page * 255 / 192)},
+    };
+    for (const auto &row : rows) {
+        ScanAttributeBlock block = request(SD_IMAGE_RED);
+        block.lpToneLevels = levels;
+        row.Set(block);
+        const Image image = Scan(block);
+        ASSERT_EQ(image.Result, SD_OK) << row.What;
+        EXPECT_NEAR(means(image, 1)[0], row.Expected, 2.0) << row.What << ", from " << level;
+    }
+
+    ScanAttributeBlock colour = request(SD_IMAGE_COLOR);
+    const std::vector<double> before = means(Scan(colour), 3);
+    colour.lBrightness[2] = -64;
+    const std::vector<double> after = means(Scan(colour), 3);
+    EXPECT_NEAR(after[0], before[0], 0.5);
+    EXPECT_NEAR(after[1], before[1], 0.5);
+    EXPECT_NEAR(after[2], gamma(before[2] / 1.2 - 64), 1.5) << "from " << before[2];
 }
 
 } // namespace

@@ -34,6 +34,8 @@ struct WindowRequest {
         PutBig32(&l[26], Length);
         l[30] = l[32] = l[36] = l[49] = 128;
         l[31] = Threshold, l[33] = Composition, l[34] = Depth, l[38] = Lens, l[39] = SourceCode, l[50] = 255;
+        for (int group = 51; group < 69; group += 6)
+            l[group] = l[group + 1] = l[group + 4] = 128, l[group + 5] = 255;
         return l;
     }
 };
