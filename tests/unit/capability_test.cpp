@@ -72,10 +72,9 @@ TEST_F(CapabilityTest, ReportsWhatThePagesSay)
     EXPECT_EQ(fake::Commands().size(), 2u);
 }
 
-/* Incoming sources bits 3 and 4 choose the page (0x0004 is a scan source
- * bit, not a page request); the sources on return come from the installed
- * options, the feature bits and lens count from page bytes 18, 27 and 29,
- * whatever the caller's other feature bits. */
+/* Sources bits 3 and 4 choose the page (0x0004 is a scan source bit); the
+ * sources returned come from the installed options, the feature bits and
+ * lens count from page bytes 18, 27 and 29, whatever the caller's bits. */
 TEST_F(CapabilityTest, PageAndOptionsDecideSourcesFeaturesAndLenses)
 {
     const struct {
@@ -108,40 +107,30 @@ TEST_F(CapabilityTest, PageAndOptionsDecideSourcesFeaturesAndLenses)
     }
 }
 
-/* The exchange on a page that supports it: a query turns wDeviceSetting
- * into the current value with bit 7; 0 clears bits 6 and 7 of status byte
- * 2; any other value is written with bit 7 and lamp byte 1. */
+/* On a page that supports it: a query turns wDeviceSetting into the
+ * current value with bit 7; 0 clears bits 6 and 7 of status byte 2; any
+ * other value is written with bit 7 and lamp byte 1. The exchange works on
+ * a private copy: the shared one is not touched. */
 TEST_F(CapabilityTest, DeviceSettingExchange)
 {
-    const struct {
-        uint16_t SettingIn;
-        uint8_t StatusByte2;
-        uint16_t SettingOut;
-        uint8_t SentByte0, SentByte2;
-    } rows[] = {
-        {0x0045, 0x47, 0x0045, 0x01, 0x85},
-        {0xFFFF, 0x47, 0x0087, 0x01, 0x87},
-        {0x0000, 0xC5, 0x0000, 0x03, 0x05}, /* the lamp byte goes back as read */
+    const struct { uint16_t SettingIn; uint8_t StatusByte2; uint16_t SettingOut; const char *Sent; } rows[] = {
+        {0x0045, 0x47, 0x0045, "01 10 85 11 0F 05 01 02 33"},
+        {0xFFFF, 0x47, 0x0087, "01 10 87 11 0F 05 01 02 33"},
+        {0x0000, 0xC5, 0x0000, "03 10 05 11 0F 05 01 02 33"}, /* the lamp byte goes back as read */
     };
     std::vector<uint8_t> page = ParameterPage();
     page[18] = 0x10;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.SettingIn);
         std::memcpy(LampStatus.Bytes, "\x21\x22\x23\x24\x25\x26\x27\x28\x29", 9);
-        std::vector<uint8_t> status = {0x03, 0x10, row.StatusByte2, 0x11, 0x0F, 0x05, 0x01, 0x02, 0x33};
-        CapabilityCall call(0, 0x8000, {Reply(page), Reply(status)});
+        CapabilityCall call(0, 0x8000, {Reply(page), Reply({0x03, 0x10, row.StatusByte2, 0x11, 0x0F, 0x05, 0x01, 0x02, 0x33})});
         call.Block.wDeviceSetting = row.SettingIn;
         call.Run();
-
         EXPECT_EQ(Value(call.Block.dwResult), 1u);
         EXPECT_EQ(Value(call.Block.wDeviceSetting), row.SettingOut);
         EXPECT_EQ(Value(call.Block.wFeatures), 0x8B8D);
         ASSERT_EQ(SentCdbs(), (std::vector<std::string>{ParameterReadCdb(0, 0), kLampReadCdb, kLampSendCdb}));
-        std::vector<uint8_t> sent = status;
-        sent[0] = row.SentByte0;
-        sent[2] = row.SentByte2;
-        EXPECT_EQ(fake::Hex(fake::Commands()[2].DataOut), fake::Hex(sent));
-        /* The exchange works on a private copy; the shared one is not touched. */
+        EXPECT_EQ(fake::Hex(fake::Commands()[2].DataOut), row.Sent);
         EXPECT_EQ(fake::Hex({LampStatus.Bytes, LampStatus.Bytes + 9}), "21 22 23 24 25 26 27 28 29");
     }
 }

@@ -34,12 +34,7 @@ TEST_F(Commands, FixedCommandsCarryTheirTemplates)
     EXPECT_EQ(SendLampControl(buffer), SD_OK);
     EXPECT_EQ(TestUnitReady(10), SD_OK);
     EXPECT_EQ(ReadImageData(image.data(), 0x012345), SD_OK); /* a 24-bit length */
-    const struct {
-        const char *cdb;
-        uint16_t timeout;
-        int direction;
-        uint32_t length;
-    } expected[] = {
+    const struct { const char *cdb; uint16_t timeout; int direction; uint32_t length; } expected[] = {
         {"12 00 00 00 25 00", 1, 1, 37},
         {"24 00 00 00 00 00 00 00 45 00", 30, 2, 69},
         {"28 00 80 00 00 00 00 00 10 00", 30, 1, 16},

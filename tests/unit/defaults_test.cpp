@@ -23,9 +23,7 @@ ScanAttributeBlock Defaults(const std::vector<uint8_t> &page, uint16_t scanSourc
  * Sizes are the glass at the base resolution, truncated to 1/1000 inch. */
 TEST_F(DefaultsTest, FillsEveryFieldAndSizesFollowTheBaseResolution)
 {
-    const struct {
-        uint16_t Width, Length, Base, WidthMils, LengthMils;
-    } rows[] = {
+    const struct { uint16_t Width, Length, Base, WidthMils, LengthMils; } rows[] = {
         {5100, 7000, 600, 8500, 11666}, {2550, 3508, 300, 8500, 11693},
         {65535, 65535, 1000, 65535, 65535}, {100, 100, 3, 33333, 33333},
     };

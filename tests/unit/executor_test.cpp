@@ -55,10 +55,7 @@ TEST_F(Executor, AsksForSenseOnceAndKeepsItForTheImageReader)
  * the lowest qualifier bit names the component. */
 TEST_F(Executor, SenseTranslation)
 {
-    const struct {
-        uint8_t asc, ascq;
-        ResultCode result;
-    } cases[] = {
+    const struct { uint8_t asc, ascq; ResultCode result; } cases[] = {
         {0x4A, 0x00, -600}, {0x4A, 0x01, 1},    {0x2C, 0x01, -708}, {0x00, 0x05, -305}, {0x00, 0x00, 1},
         {0x04, 0x00, 1},    {0x54, 0x00, -710}, {0x40, 0x03, -200}, {0x40, 0x30, -208}, {0x40, 0x20, -205},
         {0x40, 0x40, -3},   {0x40, 0x00, -3},

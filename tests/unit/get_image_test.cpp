@@ -63,18 +63,13 @@ protected:
     }
 };
 
-/* Read whole, a line at a time and in random chunks (0 included): direct
- * transfers, tagged segments paired across their gap (8 lines at 600 dpi
- * is 3 at 250) in either order, a far-edge origin, and rescaled scans. */
+/* Read whole and in random chunks (0 included): direct transfers, tagged
+ * segments paired across their gap (8 lines at 600 dpi is 3 at 250) in
+ * either order, a far-edge origin, and rescaled scans. */
 TEST_F(GetImage, ImagesMatchTheReferenceInCallsOfAnySize)
 {
     std::mt19937 random(7);
-    const struct {
-        uint16_t resolution, type, bits;
-        uint8_t gap;
-        const char *order;
-        bool reversed;
-    } cases[] = {
+    const struct { uint16_t resolution, type, bits; uint8_t gap; const char *order; bool reversed; } cases[] = {
         {250, 1, 8, 0, "", false},     {250, 14, 16, 0, "", false},    {250, 14, 8, 8, "RGB", false},
         {250, 14, 16, 8, "BRG", false}, {250, 1, 8, 0, "", true},       {250, 14, 8, 5, "RGB", true},
         {300, 14, 8, 0, "", false},    {200, 1, 16, 0, "", false},     {900, 1, 8, 0, "", false},
@@ -99,11 +94,11 @@ TEST_F(GetImage, ImagesMatchTheReferenceInCallsOfAnySize)
         block.wResolution = c.resolution;
         block.wBitsPerPixel = c.bits;
         block.wImageType = c.type;
-        for (int run = 0; run < 3; ++run) {
+        for (int run = 0; run < 2; ++run) {
             std::vector<uint32_t> sizes; /* the last size repeats */
-            for (int i = 0; run == 2 && i < 40; ++i)
+            for (int i = 0; run == 1 && i < 40; ++i)
                 sizes.push_back(random() % 9);
-            sizes.push_back(run == 0 ? 65535u : run == 1 ? 1u : 7u);
+            sizes.push_back(run == 0 ? 65535u : 7u);
             Forget();
             ASSERT_EQ(Start(), 1u);
             EXPECT_EQ(ReadAll(sizes), Expected()) << "run " << run;

@@ -24,11 +24,7 @@ LampBlock GetAt(uint32_t now, std::vector<FakeReply> replies)
 /* Readings in turn: the clock's state carries from row to row. */
 TEST_F(LampTest, LampOnClockCountsSecondsWithinAMinute)
 {
-    const struct {
-        uint32_t Now;
-        uint8_t Lamps, Minutes;
-        uint32_t OnTime;
-    } rows[] = {
+    const struct { uint32_t Now; uint8_t Lamps, Minutes; uint32_t OnTime; } rows[] = {
         {10000, 1, 5, 5 * 64},
         {75000, 1, 5, 5 * 64 + (65 & 63)}, /* the scanner is late: only 6 bits of seconds */
         {76000, 1, 6, 6 * 64},             /* the minute changed: the clock restarts */
@@ -116,11 +112,7 @@ TEST_F(LampTest, SetSendsTheSharedCopyWithoutReadingItFirst)
 
 TEST_F(LampTest, TimerIsRoundedToMinutesUpTo127WithItsFlagInBit7)
 {
-    const struct {
-        uint16_t State;
-        uint32_t Seconds;
-        uint8_t Byte4, Minutes, Flag;
-    } rows[] = {
+    const struct { uint16_t State; uint32_t Seconds; uint8_t Byte4, Minutes, Flag; } rows[] = {
         {3, 29, 0, 0, 0},         {3, 30, 1, 1, 0},           {3, 30000, 127, 127, 0},
         {3, 0xFFFFFFE2u, 127, 127, 0}, /* would wrap to 0 */
         {0x8003, 120, 0x82, 2, 1},

@@ -92,11 +92,7 @@ TEST_F(StartScan, LampByteAndPageVariantFollowTheSource)
 TEST_F(StartScan, BinaryDecisionAndTheOpticalResolution)
 {
     block.wBitsPerPixel = 1;
-    const struct {
-        uint16_t resolution, halftone;
-        uint8_t page13, page17;
-        uint32_t lineArt, software;
-    } cases[] = {
+    const struct { uint16_t resolution, halftone; uint8_t page13, page17; uint32_t lineArt, software; } cases[] = {
         {500, 1, 0x0B, 0x80, 1, 0},
         {600, 1, 0x0B, 0x80, 1, 1},  /* scanned at 1000: the scanner's bits would be too many */
         {1300, 1, 0x0B, 0x80, 1, 1}, /* above the page's bilevel maximum of 1200 */
