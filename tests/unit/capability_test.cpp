@@ -1,8 +1,6 @@
 /*
- * capability_test.cpp - vScannerCapability: the fields taken from the two
- * pages, the feature bits, the device setting exchange and its SEND, the
- * resolution and pattern lists (failures and refusals are in the failure
- * loops).
+ * vScannerCapability: the fields from the two pages, the feature bits, the
+ * device setting exchange and the resolution list.
  */
 #include "device_control_fixture.h"
 
@@ -31,17 +29,10 @@ struct CapabilityCall {
         Block.lpPatternList = Patterns.data();
         Block.wSources = sources;
         Block.wFeatures = features;
-        fake::Reset();
-        for (const FakeReply &reply : replies)
-            fake::Queue(reply);
+        Script(replies);
     }
     void Run() { vScannerCapability(&Block); }
 };
-
-FakeReply Reply(std::vector<uint8_t> data, uint32_t status = BUSLNK_GOOD)
-{
-    return FakeReply{status, std::move(data), {}, BUSLNK_GOOD};
-}
 
 using CapabilityTest = DeviceControlTest;
 
@@ -81,10 +72,9 @@ TEST_F(CapabilityTest, ReportsWhatThePagesSay)
     EXPECT_EQ(fake::Commands().size(), 2u);
 }
 
-/* Incoming sources bits 3 and 4 choose the page (0x0004 is a scan source
- * bit, not a page request); the sources on return come from the installed
- * options, the feature bits and lens count from page bytes 18, 27 and 29,
- * whatever the caller's other feature bits. */
+/* Sources bits 3 and 4 choose the page (0x0004 is a scan source bit); the
+ * sources returned come from the installed options, the feature bits and
+ * lens count from page bytes 18, 27 and 29, whatever the caller's bits. */
 TEST_F(CapabilityTest, PageAndOptionsDecideSourcesFeaturesAndLenses)
 {
     const struct {
@@ -92,9 +82,8 @@ TEST_F(CapabilityTest, PageAndOptionsDecideSourcesFeaturesAndLenses)
         uint8_t Variant, Options, Byte18, Byte27, Byte29;
         uint16_t SourcesOut, Features, Lenses;
     } rows[] = {
-        {0x0008, 2, 0x00, 0x00, 1, 0x00, 1, 0x098D, 1},
         {0x0010, 1, 0x01, 0x10, 1, 0x00, 3, 0x0B8D, 1}, /* device setting supported */
-        {0x0018, 2, 0x02, 0x00, 1, 0x01, 1, 0x098D, 1}, /* the model flag is not reported */
+        {0x0018, 2, 0x02, 0x00, 1, 0x01, 1, 0x098D, 1}, /* bit 3 wins; the model flag is not reported */
         {0x0004, 0, 0x04, 0xEF, 1, 0xFD, 5, 0x098D, 1}, /* neither bit among the others */
         {0x0002, 0, 0xF8, 0x10, 4, 0x02, 1, 0x0F8D, 4},
         {0x0000, 0, 0x00, 0x00, 0, 0x00, 1, 0x098D, 1}, /* a page reporting no lens still has one */
@@ -118,60 +107,41 @@ TEST_F(CapabilityTest, PageAndOptionsDecideSourcesFeaturesAndLenses)
     }
 }
 
-/* The exchange on a page that supports it: a query turns wDeviceSetting
- * into the current value with bit 7; 0 clears bits 6 and 7 of status byte
- * 2; any other value is written with bit 7 and lamp byte 1. */
+/* On a page that supports it: a query turns wDeviceSetting into the
+ * current value with bit 7; 0 clears bits 6 and 7 of status byte 2; any
+ * other value is written with bit 7 and lamp byte 1. The exchange works on
+ * a private copy: the shared one is not touched. */
 TEST_F(CapabilityTest, DeviceSettingExchange)
 {
-    const struct {
-        uint16_t SettingIn;
-        uint8_t StatusByte2;
-        uint16_t SettingOut;
-        uint8_t SentByte0, SentByte2;
-    } rows[] = {
-        {0x0045, 0x47, 0x0045, 0x01, 0x85},
-        {0xFFFF, 0x47, 0x0087, 0x01, 0x87},
-        {0x0000, 0xC5, 0x0000, 0x03, 0x05}, /* the lamp byte goes back as read */
+    const struct { uint16_t SettingIn; uint8_t StatusByte2; uint16_t SettingOut; const char *Sent; } rows[] = {
+        {0x0045, 0x47, 0x0045, "01 10 85 11 0F 05 01 02 33"},
+        {0xFFFF, 0x47, 0x0087, "01 10 87 11 0F 05 01 02 33"},
+        {0x0000, 0xC5, 0x0000, "03 10 05 11 0F 05 01 02 33"}, /* the lamp byte goes back as read */
     };
     std::vector<uint8_t> page = ParameterPage();
     page[18] = 0x10;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.SettingIn);
         std::memcpy(LampStatus.Bytes, "\x21\x22\x23\x24\x25\x26\x27\x28\x29", 9);
-        std::vector<uint8_t> status = {0x03, 0x10, row.StatusByte2, 0x11, 0x0F, 0x05, 0x01, 0x02, 0x33};
-        CapabilityCall call(0, 0x8000, {Reply(page), Reply(status)});
+        CapabilityCall call(0, 0x8000, {Reply(page), Reply({0x03, 0x10, row.StatusByte2, 0x11, 0x0F, 0x05, 0x01, 0x02, 0x33})});
         call.Block.wDeviceSetting = row.SettingIn;
         call.Run();
-
         EXPECT_EQ(Value(call.Block.dwResult), 1u);
         EXPECT_EQ(Value(call.Block.wDeviceSetting), row.SettingOut);
         EXPECT_EQ(Value(call.Block.wFeatures), 0x8B8D);
         ASSERT_EQ(SentCdbs(), (std::vector<std::string>{ParameterReadCdb(0, 0), kLampReadCdb, kLampSendCdb}));
-        std::vector<uint8_t> sent = status;
-        sent[0] = row.SentByte0;
-        sent[2] = row.SentByte2;
-        EXPECT_EQ(fake::Hex(fake::Commands()[2].DataOut), fake::Hex(sent));
-        /* The exchange works on a private copy; the shared one is not touched. */
+        EXPECT_EQ(fake::Hex(fake::Commands()[2].DataOut), row.Sent);
         EXPECT_EQ(fake::Hex({LampStatus.Bytes, LampStatus.Bytes + 9}), "21 22 23 24 25 26 27 28 29");
     }
 }
 
-TEST_F(CapabilityTest, ResolutionListForBaseResolutions)
+/* r = base / 100 truncated: steps of r up to 100 r, then of 2 r from the base. */
+TEST_F(CapabilityTest, ResolutionListStepsByAHundredthOfTheBase)
 {
-    /* Entries 0, 99, 100 and 149; 650 dpi shows the truncated step: the
-     * first hundred stop at 600. */
-    const struct { uint16_t Base; std::array<uint16_t, 4> Entries; } rows[] = {
-        {600, {6, 600, 612, 1200}}, {650, {6, 600, 662, 1250}}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.Base);
-        CapabilityCall call(0, 0, {Reply(ParameterPage(5100, 7000, row.Base)), Reply(StatusPage())});
-        call.Run();
-        const std::array<uint16_t, 150> &list = call.Resolutions;
-        EXPECT_EQ((std::array<uint16_t, 4>{list[0], list[99], list[100], list[149]}), row.Entries);
-        /* Even steps on either side of the base resolution: r below, 2r above. */
-        for (int k = 1; k < 150; ++k)
-            ASSERT_TRUE(k == 100 || list[k] - list[k - 1] == (k < 100 ? list[0] : 2 * list[0])) << k;
-    }
+    CapabilityCall call(0, 0, {Reply(ParameterPage(5100, 7000, 650)), Reply(StatusPage())});
+    call.Run();
+    for (int k = 0; k < 150; ++k)
+        ASSERT_EQ(call.Resolutions[k], k < 100 ? 6 * (k + 1) : 650 + 12 * (k - 99)) << k;
 }
 
 } // namespace

@@ -1,8 +1,4 @@
-/*
- * device_control_fixture.h - what the device control tests share: builders
- * for the INQUIRY data and the two device pages, and the CDBs the exports
- * are expected to send.
- */
+/* device_control_fixture.h - device pages and CDBs for the export tests. */
 #ifndef SCANDRV_DEVICE_CONTROL_FIXTURE_H
 #define SCANDRV_DEVICE_CONTROL_FIXTURE_H
 
@@ -26,6 +22,19 @@ inline std::string ParameterReadCdb(uint8_t lens, uint8_t variant)
 }
 
 /* The CDBs the driver sent, without its REQUEST SENSEs. */
+inline FakeReply Reply(std::vector<uint8_t> data, uint32_t status = BUSLNK_GOOD)
+{
+    return FakeReply{status, std::move(data), {}, BUSLNK_GOOD};
+}
+
+/* Forgets what was sent and queues the scanner's answers. */
+inline void Script(const std::vector<FakeReply> &replies)
+{
+    fake::Reset();
+    for (const FakeReply &reply : replies)
+        fake::Queue(reply);
+}
+
 inline std::vector<std::string> SentCdbs()
 {
     std::vector<std::string> cdbs;
@@ -79,8 +88,7 @@ inline std::vector<uint8_t> StatusPage(uint8_t control = 0, uint8_t reporting = 
     return page;
 }
 
-/* Block fields are packed and may sit at odd addresses, while the test
- * macros take their arguments by reference: compare through a copy. */
+/* Packed block fields cannot bind to the macros' references: copy them. */
 template <class T> T Value(T field)
 {
     return field;

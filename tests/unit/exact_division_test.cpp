@@ -1,8 +1,5 @@
-/*
- * Shortcuts that must not change a single sample: division by a divisor
- * fixed for the scan as a multiply and shift, and the white levels of many
- * pixels at once against RobustMean one pixel at a time.
- */
+/* Shortcuts that must not change a sample: division by a multiply and
+ * shift, and batched white levels against RobustMean. */
 #include "pipeline/sample_ops.h"
 #include "scan/calibration.h"
 
@@ -14,9 +11,8 @@
 
 namespace {
 
-/* Every divisor the pipeline can meet (up to 65536), with the numerators at
- * the edges of its range, where a multiplier short of precision fails
- * first, and random ones. */
+/* Every divisor up to 65536, numerators at the edges of the range (where a
+ * multiplier short of precision fails first) and random ones. */
 TEST(ExactDivider, EqualsDivisionForEveryDivisorOverTheWholeNumeratorRange)
 {
     std::mt19937 random(1);

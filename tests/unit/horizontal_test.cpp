@@ -1,9 +1,5 @@
-/*
- * horizontal_test.cpp - the sample operations and the sixteen horizontal
- * routines: worked values, then every routine against the reference on
- * random lines (replayable by seed). The vector routines are compared with
- * these in vector_pipeline_test.
- */
+/* The sample operations and the sixteen horizontal routines: worked values,
+ * then every routine against the reference on random lines. */
 #include "pipeline/horizontal.h"
 #include "pipeline/sample_ops.h"
 #include "pipeline_reference.h"

@@ -1,8 +1,7 @@
 /*
- * lamp_test.cpp - vGetLampStatus and vSetLampStatus: lamp state and timer
- * bits, asking the scanner for its lamp-on time, the lamp-on clock across
- * minute changes and a wrapping tick count, the timer rounding, the caller's
- * lamp bits, and what a failure leaves (its codes are in the failure loops).
+ * vGetLampStatus and vSetLampStatus: the lamp-on clock, the timer, the
+ * caller's lamp bits and what a later failure leaves; vPaperReady, which
+ * polls the same page.
  */
 #include "device_control_fixture.h"
 
@@ -12,19 +11,11 @@ namespace {
 
 using LampTest = DeviceControlTest;
 
-FakeReply Page(std::vector<uint8_t> data, uint32_t status = BUSLNK_GOOD)
-{
-    return FakeReply{status, std::move(data), {}, BUSLNK_GOOD};
-}
-
-/* One vGetLampStatus at the given tick on a block of 0xA5 bytes, the
- * scanner answering with the queued replies. */
+/* One vGetLampStatus at the given tick on a block of 0xA5 bytes. */
 LampBlock GetAt(uint32_t now, std::vector<FakeReply> replies)
 {
     DriverTest::Now = now;
-    fake::Reset();
-    for (const FakeReply &reply : replies)
-        fake::Queue(reply);
+    Script(replies);
     LampBlock block = Poisoned<LampBlock>();
     vGetLampStatus(&block);
     return block;
@@ -33,32 +24,25 @@ LampBlock GetAt(uint32_t now, std::vector<FakeReply> replies)
 /* Readings in turn: the clock's state carries from row to row. */
 TEST_F(LampTest, LampOnClockCountsSecondsWithinAMinute)
 {
-    const struct {
-        uint32_t Now;
-        uint8_t Lamps, Minutes;
-        uint32_t OnTime;
-    } rows[] = {
-        {10000, 1, 5, 5 * 64},           /* the first reading starts a new minute */
-        {22500, 1, 5, 5 * 64 + 12},      /* 12.5 s later */
+    const struct { uint32_t Now; uint8_t Lamps, Minutes; uint32_t OnTime; } rows[] = {
+        {10000, 1, 5, 5 * 64},
         {75000, 1, 5, 5 * 64 + (65 & 63)}, /* the scanner is late: only 6 bits of seconds */
-        {76000, 1, 6, 6 * 64},           /* the minute changed: the clock restarts */
+        {76000, 1, 6, 6 * 64},             /* the minute changed: the clock restarts */
         {0xFFFFF000u, 2, 9, 9 * 64},
         {0x00000800u, 2, 9, 9 * 64 + 6}, /* the tick count wrapped: 0x1800 ms */
-        {5000, 1, 2, 2 * 64},
-        {9000, 0, 2, 0},                 /* lamps off: 0, and the clock restarts */
-        {12000, 2, 2, 2 * 64 + 3},       /* same minute: counted from the reading with the lamps off */
+        {9000, 0, 9, 0},                 /* lamps off: 0, and the clock restarts */
+        {12000, 2, 9, 9 * 64 + 3},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.Now);
-        LampBlock block = GetAt(row.Now, {Page(StatusPage(row.Lamps, 0x10, row.Minutes))});
+        LampBlock block = GetAt(row.Now, {Reply(StatusPage(row.Lamps, 0x10, row.Minutes))});
         EXPECT_EQ(Value(block.wLampState), 0x4000 | row.Lamps);
         EXPECT_EQ(Value(block.dwLampOnTime), row.OnTime);
-        EXPECT_EQ(Value(block.dwLampTimer), 0xA5A5A5A5u); /* not reported alongside */
+        EXPECT_EQ(Value(block.dwLampTimer), 0xA5A5A5A5u);
     }
-    /* A scanner that reports is read once; the read lands in the shared copy,
-     * for vSetLampStatus and the scan. */
+    /* A scanner that reports is read once, into the copy the scan sends. */
     EXPECT_EQ(SentCdbs(), std::vector<std::string>{kLampReadCdb});
-    EXPECT_EQ(fake::Hex({LampStatus.Bytes, LampStatus.Bytes + 9}), fake::Hex(StatusPage(2, 0x10, 2)));
+    EXPECT_EQ(fake::Hex({LampStatus.Bytes, LampStatus.Bytes + 9}), fake::Hex(StatusPage(2, 0x10, 9)));
 }
 
 TEST_F(LampTest, AsksTheScannerToReportTheLampOnTime)
@@ -67,17 +51,17 @@ TEST_F(LampTest, AsksTheScannerToReportTheLampOnTime)
     std::vector<uint8_t> second = first;
     second[1] = 0x14;
     second[4] = 0x07;
-    LampBlock block = GetAt(0, {Page(first), Page({}), Page(second)});
+    LampBlock block = GetAt(0, {Reply(first), Reply({}), Reply(second)});
     EXPECT_EQ(Value(block.dwResult), 1u);
     ASSERT_EQ(SentCdbs(), (std::vector<std::string>{kLampReadCdb, kLampSendCdb, kLampReadCdb}));
-    EXPECT_EQ(fake::Hex(fake::Commands()[1].DataOut), "01 14 47 00 8A 05 01 00 00") << "byte 1 bit 4 set";
+    EXPECT_EQ(fake::Hex(fake::Commands()[1].DataOut), "01 14 47 00 8A 05 01 00 00");
     EXPECT_EQ(Value(block.wLampState), 0xC001);
     EXPECT_EQ(Value(block.dwLampOnTime), 7u * 64); /* minutes of the second reading */
     EXPECT_EQ(Value(block.dwLampTimer), 0xA5A5A5A5u);
 
     /* A scanner that cannot report gives the timer in seconds instead. */
-    std::vector<uint8_t> status = StatusPage(0x02, 0x00, 0x8F); /* flag + 15 minutes */
-    block = GetAt(0, {Page(status), Page({}), Page(status)});
+    std::vector<uint8_t> status = StatusPage(0x02, 0x00, 0x8F);
+    block = GetAt(0, {Reply(status), Reply({}), Reply(status)});
     EXPECT_EQ(Value(block.wLampState), 0x8002);
     EXPECT_EQ(Value(block.dwLampTimer), 900u);
     EXPECT_EQ(Value(block.dwLampOnTime), 0xA5A5A5A5u);
@@ -87,10 +71,10 @@ TEST_F(LampTest, AsksTheScannerToReportTheLampOnTime)
  * send leaves the shared copy changed. */
 TEST_F(LampTest, LaterFailuresLeaveTheTimeFieldsAlone)
 {
-    LampBlock refused = GetAt(0, {Page(StatusPage(0x03, 0x00, 0x05)), fake::CheckCondition(0x1A, 0x00)});
+    LampBlock refused = GetAt(0, {Reply(StatusPage(0x03, 0x00, 0x05)), fake::CheckCondition(0x1A, 0x00)});
     EXPECT_EQ(Value(refused.wLampState), 0x0003);
     EXPECT_EQ(LampStatus.Bytes[1], 0x10);
-    LampBlock lost = GetAt(0, {Page(StatusPage(0x01, 0x00, 0x05)), Page({}), Page({}, BUSLNK_ADAPTER_FAILURE)});
+    LampBlock lost = GetAt(0, {Reply(StatusPage(0x01, 0x00, 0x05)), Reply({}), Reply({}, BUSLNK_ADAPTER_FAILURE)});
     for (const LampBlock &b : {refused, lost}) {
         EXPECT_NE(Value(b.dwResult), 1u);
         EXPECT_EQ(Value(b.dwLampTimer), 0xA5A5A5A5u);
@@ -112,8 +96,7 @@ std::vector<uint8_t> Set(uint16_t lampState, uint32_t timer, uint32_t *result = 
 
 TEST_F(LampTest, SetSendsTheSharedCopyWithoutReadingItFirst)
 {
-    /* As the last reader left it: extra bits in bytes 0 and 1 (bit 4 of byte
-     * 1 is cleared), and bytes the lamp functions do not own. */
+    /* As the last reader left it, with bit 4 of byte 1 to be cleared. */
     std::memcpy(LampStatus.Bytes, "\x28\x15\x47\x33\x85\x05\x01\x02\x09", 9);
     uint32_t result = 0;
     EXPECT_EQ(fake::Hex(Set(SD_LAMP_1, 600, &result)), "29 05 47 33 0A 05 01 02 09");
@@ -129,13 +112,9 @@ TEST_F(LampTest, SetSendsTheSharedCopyWithoutReadingItFirst)
 
 TEST_F(LampTest, TimerIsRoundedToMinutesUpTo127WithItsFlagInBit7)
 {
-    const struct {
-        uint16_t State;
-        uint32_t Seconds;
-        uint8_t Byte4, Minutes, Flag;
-    } rows[] = {
-        {3, 29, 0, 0, 0},        {3, 30, 1, 1, 0},        {3, 90, 2, 2, 0},
-        {3, 7649, 127, 127, 0},  {3, 30000, 127, 127, 0}, {3, 0xFFFFFFE2u, 127, 127, 0}, /* would wrap to 0 */
+    const struct { uint16_t State; uint32_t Seconds; uint8_t Byte4, Minutes, Flag; } rows[] = {
+        {3, 29, 0, 0, 0},         {3, 30, 1, 1, 0},           {3, 30000, 127, 127, 0},
+        {3, 0xFFFFFFE2u, 127, 127, 0}, /* would wrap to 0 */
         {0x8003, 120, 0x82, 2, 1},
         {3, 120, 0x02, 2, 0}, /* a flag left in the copy is not sent again */
     };
@@ -151,6 +130,62 @@ TEST_F(LampTest, TimerIsRoundedToMinutesUpTo127WithItsFlagInBit7)
     Set(1, 300, &result);
     EXPECT_EQ(result, 0x0000FD3Eu);
     EXPECT_EQ(LampTimerMinutes, 5);
+}
+
+using PaperReady = DeviceControlTest;
+
+/* A poll reply: byte 2 carries the document bit, byte 7 the event. */
+std::vector<uint8_t> SensorPage(bool document, uint8_t event = 0)
+{
+    return {0x21, 0x10, static_cast<uint8_t>(document ? 0x45 : 0x05), 0x00, 0x0C, 0x04, 0x01, event, 0x00};
+}
+
+int32_t Poll(const std::vector<uint8_t> &page)
+{
+    fake::Queue(BUSLNK_GOOD, page);
+    return vPaperReady();
+}
+
+TEST_F(PaperReady, AnswersTwoHundredWhileAScanRuns)
+{
+    ScanState.ScanActive = 1;
+    EXPECT_EQ(vPaperReady(), 200);
+    EXPECT_TRUE(fake::Commands().empty());
+}
+
+TEST_F(PaperReady, PollsTheStatusPageAndCountsOneToNinetyNineAndAnEmptySensorKeepsTheCount)
+{
+    std::vector<int32_t> answers, expected;
+    for (int k = 0; k < 101; ++k) {
+        answers.push_back(Poll(SensorPage(true)));
+        expected.push_back(k % 99 + 1);
+    }
+    EXPECT_EQ(answers, expected);
+    /* The poll builds its own command, outside the executor. */
+    const RecordedCommand &poll = fake::Commands()[0];
+    EXPECT_EQ(fake::Hex(poll.Cdb), kLampReadCdb);
+    EXPECT_EQ(poll.Direction, 1);
+    EXPECT_EQ(poll.Timeout, 60);
+    EXPECT_EQ(Poll(SensorPage(false)), 0);
+    EXPECT_EQ(Poll(SensorPage(true)), 3);
+}
+
+TEST_F(PaperReady, PendingEventIsReportedAndSentBackCleared)
+{
+    std::memcpy(LampStatus.Bytes, "\x01\x02\x03\x04\x05\x06\x07\x08\x09", 9);
+    std::vector<uint8_t> page = SensorPage(false, 3);
+    EXPECT_EQ(Poll(page), 0x600);
+    ASSERT_EQ(SentCdbs(), (std::vector<std::string>{kLampReadCdb, kLampSendCdb}));
+    std::vector<uint8_t> sentBack = page;
+    sentBack[7] = 0;
+    EXPECT_EQ(fake::Hex(fake::Commands()[1].DataOut), fake::Hex(sentBack));
+    /* The poll has its own buffer; the shared copy is not touched. */
+    EXPECT_EQ(fake::Hex({LampStatus.Bytes, LampStatus.Bytes + 9}), "01 02 03 04 05 06 07 08 09");
+
+    fake::Reset();
+    EXPECT_EQ(Poll(sentBack), 0);
+    EXPECT_EQ(fake::Commands().size(), 1u); /* nothing to send back */
+    EXPECT_EQ(Poll(SensorPage(true, 0xFF)), 1 | (0xFF << 9)) << "event and counter together";
 }
 
 } // namespace

@@ -1,8 +1,5 @@
-/*
- * mirror_test.cpp - MirrorLines on each raw layout: worked lines, padding
- * and tags left in place, and stretches held inside their lines; the vector
- * routines against the plain ones.
- */
+/* MirrorLines on each raw layout: worked lines, and the vector routines
+ * against the plain ones. */
 #include "image/mirror.h"
 #include "platform/vector_support.h"
 
@@ -26,21 +23,14 @@ TEST(BitReversal, IsAnInvolutionOnEveryByte)
  * count larger than the line holds turns only what the line holds. */
 TEST(MirrorLines, WorkedLines)
 {
-    const struct {
-        int32_t Selector, Bits;
-        uint32_t Pixels, LineBytes, Lines;
-        Bytes In, Out;
-    } rows[] = {
+    const struct { int32_t Selector, Bits; uint32_t Pixels, LineBytes, Lines; Bytes In, Out; } rows[] = {
         {1, 8, 5, 6, 2, {10, 20, 30, 40, 50, 99, 1, 2, 3, 4, 5, 98}, {50, 40, 30, 20, 10, 99, 5, 4, 3, 2, 1, 98}},
         {1, 12, 3, 6, 1, {1, 2, 3, 4, 5, 6}, {5, 6, 3, 4, 1, 2}},
-        {1, 16, 1, 2, 1, {7, 8}, {7, 8}},
         {3, 8, 3, 9, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {7, 8, 9, 4, 5, 6, 1, 2, 3}},
         {3, 16, 2, 12, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6}},
         {0, 1, 16, 2, 1, {0x01, 0x03}, {0xC0, 0x80}},
         /* Pixels 1011001110 and padding 101010: the padding comes first. */
         {0, 1, 10, 2, 1, {0xB3, 0xAA}, {0x55, 0xCD}},
-        {2, 8, 3, 15, 2, {'R', 0, 1, 2, 3, 'G', 0, 4, 5, 6, 'B', 0, 7, 8, 9, 'R', 0, 1, 2, 3, 'G', 0, 4, 5, 6, 'B', 0, 7, 8, 9},
-         {'R', 0, 3, 2, 1, 'G', 0, 6, 5, 4, 'B', 0, 9, 8, 7, 'R', 0, 3, 2, 1, 'G', 0, 6, 5, 4, 'B', 0, 9, 8, 7}},
         {2, 16, 2, 18, 1, {'R', 0, 1, 2, 3, 4, 'G', 0, 5, 6, 7, 8, 'B', 0, 9, 10, 11, 12},
          {'R', 0, 3, 4, 1, 2, 'G', 0, 7, 8, 5, 6, 'B', 0, 11, 12, 9, 10}},
         {1, 8, 9, 3, 1, {1, 2, 3}, {3, 2, 1}},
@@ -55,9 +45,9 @@ TEST(MirrorLines, WorkedLines)
     }
 }
 
-/* The vector routines against the plain ones on random lines: every count
- * up to past two of the largest blocks, long lines, odd strides, unaligned
- * starts; bytes outside the stretches must keep their values. */
+/* On random lines: every count up to past two of the largest blocks, long
+ * lines, odd strides, unaligned starts; bytes outside the stretches keep
+ * their values. */
 struct VectorCase {
     int32_t Selector;
     int32_t Bits;

@@ -1,10 +1,5 @@
-/*
- * pipeline_setup_test.cpp - SetUpLinePipeline driven through the fake
- * adapter: binary geometry, the method, and geometry it must refuse. Grey
- * and colour geometry is checked by the images of the image tests, the
- * routines it picks and their buffers by their output in the vertical and
- * horizontal tests, a scan started over one never ended by the image tests.
- */
+/* SetUpLinePipeline: binary geometry, the method, and refused geometry
+ * (grey and colour geometry is in the images of the image tests). */
 #include "fake_adapter.h"
 #include "image/transfer_state.h"
 #include "pipeline/line_pipeline.h"
@@ -83,9 +78,10 @@ TEST_F(SetUpLinePipelineTest, BinaryScans)
 
 TEST_F(SetUpLinePipelineTest, MethodFollowsResolutionAndKind)
 {
-    /* binary (made by the driver), line art, resolution, base, uniform */
-    const uint32_t cases[][5] = {{0, 0, 300, 200, 1}, {1, 1, 300, 200, 0}, {1, 0, 300, 200, 1},
-                                 {0, 0, 300, 300, 0}, {0, 0, 20, 10, 0},   {0, 1, 300, 200, 1}};
+    /* Above the base and from 25 dpi, unless the driver thresholds: binary
+     * (made by the driver), line art, resolution, base, uniform. */
+    const uint32_t cases[][5] = {{0, 0, 301, 300, 1}, {0, 0, 300, 300, 0}, {0, 0, 25, 10, 1},
+                                 {0, 0, 24, 10, 0},   {1, 1, 300, 200, 0}, {1, 0, 300, 200, 1}};
     for (const auto &c : cases) {
         ScanState.IsBinary = ScanState.SoftwareBinarize = c[0];
         ScanState.IsLineArt = c[1];

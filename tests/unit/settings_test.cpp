@@ -44,11 +44,7 @@ protected:
 
 TEST_F(SettingsFile, ReadsEveryKeyWithSectionKeysAndShadingInAnyCase)
 {
-    const struct {
-        const char *Text;
-        uint32_t ApplyInGamma;
-        uint16_t Image, Red, Green, Blue, Calibrate;
-    } rows[] = {
+    const struct { const char *Text; uint32_t ApplyInGamma; uint16_t Image, Red, Green, Blue, Calibrate; } rows[] = {
         {nullptr, 0, 0, 0, 0, 0, 0}, /* no file: the defaults; no BFApply is "Shading" */
         /* -1 and 65792 keep their low 16 bits; integers end at the first non-digit. */
         {"; tuning\n[other]\nImage=9\n[scanner]\n image = 3 \nrfactor=300\nGFactor=-1\nBFACTOR=512\nCalibrate=1\n",
@@ -74,16 +70,12 @@ TEST_F(SettingsFile, ReadsEveryKeyWithSectionKeysAndShadingInAnyCase)
 
 TEST(SettingsPath, DirectoryEndsAtTheLastSeparatorOfEitherKind)
 {
-    const struct {
-        std::string Library, Settings;
-    } rows[] = {
-        {"C:\\Apps\\Scan\\SCANDRV.DLL", "C:\\Apps\\Scan\\DRVPREF.INI"},
-        {"C:/Apps/Scan/SCANDRV.DLL", "C:/Apps/Scan/DRVPREF.INI"},
+    const struct { std::string Library, Settings; } rows[] = {
         {"C:\\Apps/Scan\\lib/SCANDRV.DLL", "C:\\Apps/Scan\\lib/DRVPREF.INI"},
         {"C:/Apps\\Scan\\SCANDRV.DLL", "C:/Apps\\Scan\\DRVPREF.INI"},
         {"SCANDRV.DLL", ""},
-        /* 248 characters of directory (with its separator) leave exactly
-         * room for the 11-character name and the terminator; 249 do not. */
+        /* 248 characters of directory and separator leave exactly room for
+         * the name and the terminator. */
         {std::string(247, 'd') + "/libscandrv.so", std::string(247, 'd') + "/DRVPREF.INI"},
         {std::string(248, 'd') + "/libscandrv.so", ""},
     };

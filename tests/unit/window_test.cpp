@@ -1,7 +1,4 @@
-/*
- * The scan window: area conversion and clamping, mirroring for a far-edge
- * origin, composition and depth, and the per-channel settings.
- */
+/* The scan window: the area, composition and depth, the channel settings. */
 #include "driver_fixture.h"
 #include "scan/scan_state.h"
 #include "scan/window.h"
@@ -31,9 +28,12 @@ protected:
     {
         fake::Reset();
         EXPECT_TRUE(SendScanWindow(&block));
-        EXPECT_EQ(uint32_t{block.dwResult}, 1u);
         EXPECT_EQ(fake::Commands().size(), 1u);
         return fake::Commands().back().DataOut;
+    }
+    static std::string Hex(const std::vector<uint8_t> &w, int from, int to)
+    {
+        return fake::Hex({w.begin() + from, w.begin() + to});
     }
     static uint32_t Be32(const std::vector<uint8_t> &w, int at)
     {
@@ -42,35 +42,29 @@ protected:
     ScanAttributeBlock block;
 };
 
-/* The area in base pixels from inclusive edges in 1/1000 inch; cut to the
- * glass in 1/1000 inch before and in pixels after the conversion; the left
- * edge mirrored for a far-edge origin, the width kept. */
+/* Inclusive edges in 1/1000 inch to base pixels, cut to the glass in mils
+ * before and in pixels after; the left edge mirrored for a far-edge origin. */
 TEST_F(Window, AreaConversionClampingAndMirroring)
 {
     const struct {
         uint16_t Left, Top, Right, Bottom;
-        uint32_t Reverse, GlassPixels, X, Y, Width, Length;
+        uint32_t Reverse, GlassPixels;
+        std::vector<uint32_t> Area; /* X, Y, width, length */
     } rows[] = {
-        {1000, 500, 1999, 1498, 0, 5100, 600, 300, 600, 599},
-        {8000, 0, 9999, 60000, 0, 5100, 4800, 0, 300, 6999},
-        {8000, 0, 9999, 999, 0, 200, 4800, 0, 200, 600},
-        {1000, 0, 1999, 999, 1, 5100, (8500 - 1999 - 1) * 600 / 1000, 0, 600, 600},
-        {1000, 0, 8499, 999, 1, 5100, 0, 0, 4500, 600},
-        {1000, 0, 9000, 999, 1, 5100, 0, 0, 4500, 600},
+        {1000, 500, 1999, 1498, 0, 5100, {600, 300, 600, 599}},
+        {8000, 0, 9999, 60000, 0, 5100, {4800, 0, 300, 6999}},
+        {8000, 0, 9999, 999, 0, 200, {4800, 0, 200, 600}},
+        {1000, 0, 1999, 999, 1, 5100, {(8500 - 1999 - 1) * 600 / 1000, 0, 600, 600}},
+        {1000, 0, 8499, 999, 1, 5100, {0, 0, 4500, 600}},
+        {1000, 0, 9000, 999, 1, 5100, {0, 0, 4500, 600}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);
-        block.wLeft = row.Left;
-        block.wTop = row.Top;
-        block.wRight = row.Right;
-        block.wBottom = row.Bottom;
+        block.wLeft = row.Left, block.wTop = row.Top, block.wRight = row.Right, block.wBottom = row.Bottom;
         ScanState.ReverseX = row.Reverse;
         ScanState.MaxWidthPixels = row.GlassPixels;
         std::vector<uint8_t> w = Sent();
-        EXPECT_EQ(Be32(w, 14), row.X);
-        EXPECT_EQ(Be32(w, 18), row.Y);
-        EXPECT_EQ(Be32(w, 22), row.Width);
-        EXPECT_EQ(Be32(w, 26), row.Length);
+        EXPECT_EQ((std::vector<uint32_t>{Be32(w, 14), Be32(w, 18), Be32(w, 22), Be32(w, 26)}), row.Area);
     }
 }
 
@@ -78,11 +72,10 @@ TEST_F(Window, CompositionAndDepthFollowTheScanKind)
 {
     const struct {
         uint32_t color, binary, lineArt, software, bits;
-        uint8_t composition, depth;
+        const char *bytes; /* composition, depth */
     } cases[] = {
-        {0, 0, 0, 0, 8, 2, 8},  {0, 0, 0, 0, 16, 2, 16}, {1, 0, 0, 0, 8, 5, 8},
-        {1, 0, 0, 0, 12, 5, 12}, {0, 1, 1, 0, 1, 0, 1},  {0, 1, 0, 0, 1, 1, 1},
-        {0, 1, 0, 1, 1, 2, 8},  {0, 1, 1, 1, 1, 2, 8},
+        {0, 0, 0, 0, 8, "02 08"}, {1, 0, 0, 0, 12, "05 0C"}, {0, 1, 1, 0, 1, "00 01"},
+        {0, 1, 0, 0, 1, "01 01"}, {0, 1, 1, 1, 1, "02 08"},
     };
     for (const auto &c : cases) {
         ScanState.IsColor = c.color;
@@ -90,61 +83,42 @@ TEST_F(Window, CompositionAndDepthFollowTheScanKind)
         ScanState.IsLineArt = c.lineArt;
         ScanState.SoftwareBinarize = c.software;
         ScanState.BitsPerPixel = c.bits;
-        std::vector<uint8_t> w = Sent();
-        EXPECT_EQ(w[33], c.composition) << "case " << &c - cases;
-        EXPECT_EQ(w[34], c.depth) << "case " << &c - cases;
+        EXPECT_EQ(Hex(Sent(), 33, 35), c.bytes) << "case " << &c - cases;
     }
 }
 
-TEST_F(Window, OneChannelScanTakesItsChannelsSettings)
+/* Brightness (30), contrast (32), adjust (35), the master tone levels and
+ * the three channel groups. */
+TEST_F(Window, ChannelSettingsAndToneLevels)
 {
-    block.wImageType = 4;
+    block.wImageType = 4; /* green alone: its channel's settings */
     block.lBrightness[1] = 127;
     block.lContrast[1] = 128; /* only the low 8 bits of value + 128 go out */
     block.lAdjust[1] = -5;
-    std::vector<uint8_t> w = Sent();
-    EXPECT_EQ(w[30], 255);
-    EXPECT_EQ(w[32], 0);
-    EXPECT_EQ(w[35], 0xFE);
-    EXPECT_EQ(fake::Hex({w.begin() + 48, w.begin() + 51}), "00 80 FF");
-    for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(fake::Hex({w.begin() + 51 + 6 * k, w.begin() + 57 + 6 * k}), "80 80 00 00 80 FF");
-}
-
-TEST_F(Window, ToneLevelsNeedTheirFlags)
-{
     uint16_t tones[9] = {0x110, 0x120, 0x130, 0x140, 0x150, 0x160, 0x1F0, 0x1E0, 0x1D0};
     block.lpToneLevels = tones;
     std::vector<uint8_t> w = Sent();
-    EXPECT_EQ(fake::Hex({w.begin() + 48, w.begin() + 51}), "00 80 FF");
+    EXPECT_EQ(fake::Hex({w[30], w[32], w[35]}), "FF 00 FE");
+    EXPECT_EQ(Hex(w, 48, 69), "00 80 FF 80 80 00 00 80 FF 80 80 00 00 80 FF 80 80 00 00 80 FF")
+        << "tone levels need their flags";
     block.wFlags = SD_FLAG_SHADOW | SD_FLAG_HIGHLIGHT;
-    w = Sent();
-    EXPECT_EQ(fake::Hex({w.begin() + 48, w.begin() + 51}), "10 80 F0") << "midtone is the rounded mean";
+    EXPECT_EQ(Hex(Sent(), 48, 51), "20 80 E0") << "midtone is the rounded mean";
     block.wFlags = SD_FLAG_SHADOW | SD_FLAG_MIDTONE | SD_FLAG_HIGHLIGHT;
     block.wImageType = 8;
-    w = Sent();
-    EXPECT_EQ(fake::Hex({w.begin() + 48, w.begin() + 51}), "30 60 D0");
-}
+    EXPECT_EQ(Hex(Sent(), 48, 51), "30 60 D0");
 
-TEST_F(Window, ColourScanCarriesEachChannelInItsGroup)
-{
     ScanState.IsColor = 1;
     block.wImageType = 14;
-    uint16_t tones[9] = {1, 2, 3, 100, 101, 102, 200, 201, 202};
-    block.lpToneLevels = tones;
-    block.wFlags = SD_FLAG_SHADOW | SD_FLAG_MIDTONE | SD_FLAG_HIGHLIGHT;
+    uint16_t colour[9] = {1, 2, 3, 100, 101, 102, 200, 201, 202};
+    block.lpToneLevels = colour;
     block.lBrightness[0] = -128;
+    block.lBrightness[1] = 0;
     block.lBrightness[2] = 10;
     block.lContrast[1] = 5;
     block.lAdjust[0] = 100;
-    std::vector<uint8_t> w = Sent();
-    EXPECT_EQ(w[30], 128);
-    EXPECT_EQ(w[32], 128);
-    EXPECT_EQ(w[35], 0);
-    EXPECT_EQ(fake::Hex({w.begin() + 48, w.begin() + 51}), "00 80 FF");
-    EXPECT_EQ(fake::Hex({w.begin() + 51, w.begin() + 57}), "00 80 00 01 64 C8");
-    EXPECT_EQ(fake::Hex({w.begin() + 57, w.begin() + 63}), "80 85 00 02 65 C9");
-    EXPECT_EQ(fake::Hex({w.begin() + 63, w.begin() + 69}), "8A 80 00 03 66 CA");
+    w = Sent();
+    EXPECT_EQ(fake::Hex({w[30], w[32], w[35]}), "80 80 00");
+    EXPECT_EQ(Hex(w, 48, 69), "00 80 FF 00 80 00 01 64 C8 80 85 00 02 65 C9 8A 80 00 03 66 CA");
 }
 
 /* The header, resolutions, threshold 128, lens and source code. */
@@ -152,15 +126,16 @@ TEST_F(Window, FixedBytesResolutionsLensAndSource)
 {
     std::vector<uint8_t> w = Sent();
     ASSERT_EQ(w.size(), 69u);
-    EXPECT_EQ(fake::Hex({w.begin(), w.begin() + 14}), "00 00 00 00 00 00 00 3D 00 00 00 FA 00 FA");
+    EXPECT_EQ(Hex(w, 0, 14), "00 00 00 00 00 00 00 3D 00 00 00 FA 00 FA");
     EXPECT_EQ(fake::Hex({w[31], w[36], w[37], w[38], w[39]}), "80 80 00 00 10");
-    EXPECT_EQ(fake::Hex({w.begin() + 40, w.begin() + 48}), "00 00 00 00 00 00 00 00");
+    EXPECT_EQ(Hex(w, 40, 48), "00 00 00 00 00 00 00 00");
     SelectedLens = 1;
-    ScanState.SourceBit1 = 2;
-    w = Sent();
-    EXPECT_EQ(fake::Hex({w[38], w[39]}), "01 11");
     ScanState.SourceBit2 = 4;
-    EXPECT_EQ(Sent()[39], 0x12);
+    w = Sent();
+    EXPECT_EQ(fake::Hex({w[38], w[39]}), "01 12");
+    ScanState.SourceBit2 = 0;
+    ScanState.SourceBit1 = 2;
+    EXPECT_EQ(Sent()[39], 0x11);
 }
 
 } // namespace
