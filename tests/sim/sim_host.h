@@ -75,17 +75,16 @@ struct SimHost {
     }
     uint32_t SetWindowList(std::vector<uint8_t> list) { return Run(Cdb10(0x24, 0, 0, 0, 69), 2, list.data(), 69); }
     uint32_t SetWindow(const WindowRequest &window) { return SetWindowList(window.ListBytes()); }
-    uint32_t ReadImage(void *buffer, uint32_t length) { return Run(Cdb10(0x28, 0, 0, 0, length), 1, buffer, length); }
-    /* Reads length bytes of image into a buffer filled with 0xEE. */
+    /* Reads length bytes of image into a buffer filled with 0xEE; a READ of nothing ends the image. */
     std::vector<uint8_t> ReadImage(uint32_t length, uint32_t *status = nullptr)
     {
         std::vector<uint8_t> bytes(length, 0xEE);
-        uint32_t s = ReadImage(bytes.data(), length);
+        uint32_t s = Run(Cdb10(0x28, 0, 0, 0, length), 1, bytes.data(), length);
         if (status != nullptr)
             *status = s;
         return bytes;
     }
-    uint32_t EndImage() { return ReadImage(nullptr, 0); }
+    uint32_t EndImage() { return Run(Cdb10(0x28, 0, 0, 0, 0), 1, nullptr, 0); }
     /* Pixels, bytes per line, lines. */
     std::array<uint32_t, 3> Geometry(uint32_t *status = nullptr)
     {
