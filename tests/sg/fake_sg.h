@@ -170,10 +170,7 @@ inline int Access(const char *path, int)
 inline bool GroupName(unsigned gid, char *name, size_t size)
 {
     auto found = Fake().Groups.find(gid);
-    if (found == Fake().Groups.end())
-        return false;
-    std::snprintf(name, size, "%s", found->second.c_str());
-    return true;
+    return found != Fake().Groups.end() && std::snprintf(name, size, "%s", found->second.c_str()) >= 0;
 }
 
 /* Fixed-format sense with the key, ASC and ASCQ, information bytes 3-6 set to info. */

@@ -11,7 +11,7 @@
 #include "sg_list.h"
 
 #include <functional>
-#include <numeric>
+#include <algorithm>
 #include <sstream>
 
 using fakesg::Fake;
@@ -65,7 +65,7 @@ TEST_F(Attach, RefusalsSayWhatStandsInTheWayAndLeaveTheAdapterDetached)
     const Case cases[] = {
         {"2:0:5:1", 6, "", none, {"no SCSI device at sg:2,5"}}, /* only LUN 0 is addressed */
         {"2:0:5:0", 0, "", none, {"not a scanner"}},
-        {"2:0:5:0", 6, "", [](auto &n) { n.Type = 0; }, {"not a scanner"}}, /* sysfs and the node disagree */
+        {"2:0:5:0", 6, "/fakedev/disk", [](auto &n) { n.Type = 0; }, {"not a scanner"}}, /* named: no sysfs to ask */
         {"2:0:5:0", 6, "/fakedev/null", [](auto &n) { n.IdErrno = ENOTTY; }, {"not a SCSI generic device"}},
         {"2:0:5:0", 6, "", [](auto &n) { n.OpenErrno = EACCES, n.Gid = 42, Fake().Groups[42] = "scanner"; },
          {"usermod -aG scanner"}},
@@ -133,18 +133,16 @@ TEST_F(Execute, RequestsCarryTheCdbTheDataPhaseAndTheTimeoutInMilliseconds)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "cdb " << int(c.Cdb[0]));
-        std::vector<uint8_t> pattern(std::max(c.In, c.Out));
-        std::iota(pattern.begin(), pattern.end(), uint8_t(0xA0));
-        Fake().Replies.push_back(Good(c.In ? pattern : std::vector<uint8_t>{}));
-        Data = c.Out ? pattern : std::vector<uint8_t>(pattern.size(), 0);
+        Fake().Replies.push_back(Good(std::vector<uint8_t>(c.In, 0xA5)));
+        Data.assign(std::max(c.In, c.Out), 0x5A);
         ASSERT_EQ(Run(c.Cdb, c.In, c.Out, c.Seconds), BUSLNK_GOOD);
         const fakesg::Request &r = Fake().Requests.back();
         EXPECT_EQ(r.Cdb, c.Cdb);
         EXPECT_EQ(r.Header.dxfer_direction, c.Direction);
         EXPECT_EQ(r.Header.dxfer_len, c.In + c.Out);
         EXPECT_EQ(r.Header.timeout, c.Milliseconds);
-        EXPECT_EQ(r.DataOut, c.Out ? pattern : std::vector<uint8_t>{});
-        EXPECT_EQ(std::vector<uint8_t>(Data.begin(), Data.begin() + c.In), c.In ? pattern : std::vector<uint8_t>{});
+        EXPECT_EQ(r.DataOut, std::vector<uint8_t>(c.Out, 0x5A));
+        EXPECT_EQ(static_cast<uint32_t>(std::count(Data.begin(), Data.end(), 0xA5)), c.In) << "data in reaches the buffer";
     }
 }
 

@@ -83,37 +83,34 @@ TEST(Window, RefusedWindowsTakeNoEffect)
     struct Refusal {
         const char *Model, *What;
         std::function<void(std::vector<uint8_t> &)> Change;
-        uint8_t Asc, Ascq;
+        uint16_t Code; /* ASC and ASCQ */
     };
     const Refusal refusals[] = {
-        {"flatbed600", "descriptor length 60", [](auto &l) { PutBig16(&l[6], 60); }, 0x26, 0x00},
-        {"flatbed600", "a second window", [](auto &l) { l[8] = 1; }, 0x2C, 0x01},
-        {"flatbed600", "X and Y resolutions differ", [](auto &l) { PutBig16(&l[12], 600); }, 0x2C, 0x02},
-        {"flatbed600", "resolution 10", [](auto &l) { PutBig16(&l[10], 10), PutBig16(&l[12], 10); }, 0x26, 0x02},
-        {"flatbed600", "colour at 9 bits", [](auto &l) { l[34] = 9; }, 0x2C, 0x02},
-        {"flatbed600", "threshold at 8 bits", [](auto &l) { l[33] = 0; }, 0x2C, 0x02},
-        {"flatbed600", "feeder not installed", [](auto &l) { l[39] = 0x11; }, 0x26, 0x00},
+        {"flatbed600", "descriptor length 60", [](auto &l) { PutBig16(&l[6], 60); }, 0x2600},
+        {"flatbed600", "a second window", [](auto &l) { l[8] = 1; }, 0x2C01},
+        {"flatbed600", "X and Y resolutions differ", [](auto &l) { PutBig16(&l[12], 600); }, 0x2C02},
+        {"flatbed600", "resolution 10", [](auto &l) { PutBig16(&l[10], 10), PutBig16(&l[12], 10); }, 0x2602},
+        {"flatbed600", "colour at 9 bits", [](auto &l) { l[34] = 9; }, 0x2C02},
+        {"flatbed600", "threshold at 8 bits", [](auto &l) { l[33] = 0; }, 0x2C02},
+        {"flatbed600", "feeder not installed", [](auto &l) { l[39] = 0x11; }, 0x2600},
         {"flatbed600", "calibration above the reference area",
-         [](auto &l) { l[39] = 0x30, l[34] = 16, PutBig32(&l[18], uint32_t(-401)); }, 0x26, 0x00},
-        {"flatbed600", "right edge beyond the glass", [](auto &l) { PutBig32(&l[14], 5000), PutBig32(&l[22], 101); }, 0x26, 0x00},
-        {"flatbed600", "negative X", [](auto &l) { PutBig32(&l[14], 0xFFFFFFFF); }, 0x26, 0x00},
+         [](auto &l) { l[39] = 0x30, l[34] = 16, PutBig32(&l[18], uint32_t(-401)); }, 0x2600},
+        {"flatbed600", "right edge beyond the glass", [](auto &l) { PutBig32(&l[14], 5000), PutBig32(&l[22], 101); }, 0x2600},
+        {"flatbed600", "negative X", [](auto &l) { PutBig32(&l[14], 0xFFFFFFFF); }, 0x2600},
         {"flatbed600", "narrower than one pixel at 15 dpi",
-         [](auto &l) { PutBig16(&l[10], 15), PutBig16(&l[12], 15), PutBig32(&l[22], 30); }, 0x26, 0x00},
-        {"gray300", "colour on a grey scanner", [](auto &) {}, 0x26, 0x00},
-        {"tagged300", "halftone without a halftoner", [](auto &l) { l[33] = 1, l[34] = 1; }, 0x26, 0x00},
+         [](auto &l) { PutBig16(&l[10], 15), PutBig16(&l[12], 15), PutBig32(&l[22], 30); }, 0x2600},
+        {"gray300", "colour on a grey scanner", [](auto &) {}, 0x2600},
+        {"tagged300", "halftone without a halftoner", [](auto &l) { l[33] = 1, l[34] = 1; }, 0x2600},
     };
     for (const Refusal &r : refusals) {
         SCOPED_TRACE(testing::Message() << r.Model << ": " << r.What);
         SimHost host;
         host.Configure("model", r.Model);
-        WindowRequest good;
-        good.Resolution = 300;
-        std::vector<uint8_t> list = good.ListBytes();
+        std::vector<uint8_t> list = WindowRequest{.Resolution = 300}.ListBytes();
         r.Change(list);
         ASSERT_EQ(host.SetWindowList(list), BUSLNK_CHECK_CONDITION);
         Sense s = host.RequestSense();
-        EXPECT_EQ(s[12], r.Asc);
-        EXPECT_EQ(s[13], r.Ascq);
+        EXPECT_EQ(s[12] << 8 | s[13], r.Code);
         uint32_t status = 0;
         host.Geometry(&status);
         EXPECT_EQ(status, BUSLNK_CHECK_CONDITION) << "a refused window must not take effect";
