@@ -38,7 +38,6 @@ TEST(Faults, RulesDecideWhichCommandsFailAndHow)
         std::vector<Step> Steps;
     };
     const Case cases[] = {
-        {"busy:3", {{'i', B}, {'i', B}, {'i', B}, {'i', G}}},
         {"busy:2:params", {{'t', G}, {'p', B}, {'t', G}, {'p', B}, {'p', G}}},
         /* Other kinds do not count; it fires once; 40/xx is a hardware error. */
         {"check:params:2:40/02", {{'p', G}, {'t', G}, {'p', C, 0x04, 0x40}, {'p', G}}},
