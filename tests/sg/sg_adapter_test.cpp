@@ -1,10 +1,7 @@
 /*
- * The SCSI generic adapter against a scripted kernel: finding and opening
- * the scanner (sysfs, attach values, what a refused open says), the
- * sg_io_hdr built for each command, the status words the kernel's answers
- * become, the sense kept for REQUEST SENSE, retries, a device that
- * disappears, listing and lookup for front ends, and the entry points'
- * environment (device node, trace).
+ * The SCSI generic adapter against a scripted kernel (fake_sg.h): attach,
+ * commands and their status words, kept sense, retries, listing, lookup
+ * and the entry points' environment.
  */
 #include "fake_sg.h"
 #include "sg_execute.h"

@@ -1,10 +1,7 @@
 /*
- * calibration_test.cpp - the sensor as calibration sees it: raw 16-bit
- * passes over the white strip and in the dark, low byte first and pixel
- * interleaved; the offset and gain words the scanner applies, including
- * the bit 14 extension of the gain; model 168's one-channel pieces; the
- * held tables in the lamp page. That calibration removes the streaks is
- * proven by whole scans through the driver (tests/e2e).
+ * calibration_test.cpp - raw passes and the correction words against the
+ * sensor model; that calibration removes the streaks is proven by whole
+ * scans through the driver (tests/e2e).
  */
 #include "sim_host.h"
 

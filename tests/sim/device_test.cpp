@@ -50,7 +50,6 @@ TEST(Sense, CommandsTheDeviceRefusesWithSenseForOneRequestSense)
     };
     const Case cases[] = {
         {"flatbed600", "unknown opcode", {0x1B, 0, 0, 0, 0, 0}, 0, {}, 0x20},
-        {"flatbed600", "READ of shading data", Cdb10(0x28, 0x01, 0, 0, 4), 1, zeros(4), 0x24},
         {"flatbed600", "INQUIRY with a 10-byte length", {0x12, 0, 0, 0, 37, 0, 0, 0, 0, 0}, 1, zeros(37), 0x4A},
         {"flatbed600", "data phase shorter than the CDB says", {0x12, 0, 0, 0, 37, 0}, 1, zeros(36), 0x4B},
         {"flatbed600", "data in for a SEND", Cdb10(0x2A, 0x81, 0, 0, 9), 1, zeros(9), 0x4B},

@@ -1,9 +1,6 @@
 /*
- * image_test.cpp - the image stream: pixels predicted from the chart (ideal
- * sensor, no noise), the stream cut anywhere by READ lengths, restarted by
- * a READ of nothing and ended with the delivered count; depths and the
- * second lens; colour-tagged segments, their line gap and the far-edge
- * origin; gamma tables, thresholds and halftone patterns.
+ * image_test.cpp - the image stream against pixels predicted from the chart
+ * (ideal sensor, no noise), and how READ lengths cut and end it.
  */
 #include "sim_host.h"
 

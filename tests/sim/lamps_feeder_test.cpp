@@ -1,9 +1,6 @@
 /*
- * lamps_feeder_test.cpp - the LampStatusPage as the scanner keeps it
- * (lamps, the lamp-off timer and lamp-on minutes on the device's clock, the
- * document sensor, the device setting, the pending event), and the document
- * feeder: pages taken at the start of an image and gone at its end or
- * abort, and jams on demand. A batch through the driver (tests/scan) proves
+ * lamps_feeder_test.cpp - the LampStatusPage on the device's clock and the
+ * document feeder's pages. A batch through the driver (tests/scan) proves
  * the numbered pages, the empty tray and a jam costing one page.
  */
 #include "sim_host.h"
