@@ -20,7 +20,7 @@ uint32_t RunStep(SimHost &host, char command)
     uint8_t data[40];
     switch (command) {
     case 'i': return host.Inquiry(data);
-    case 'p': return host.ReadParameters(0, 0, data);
+    case 'p': return host.Run(Cdb10(0x28, 0x82, 0, 0, 40), 1, data, 40);
     case 'l': return host.ReadLamp(data);
     case 's': return host.Run({0x03, 0, 0, 0, 14, 0}, 1, data, 14);
     case 'c': return host.Configure("faults", "clear"), BUSLNK_GOOD;

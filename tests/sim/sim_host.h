@@ -94,10 +94,6 @@ struct SimHost {
             *status = s;
         return {GetBig32(p), GetBig32(p + 4), GetBig32(p + 8)};
     }
-    uint32_t ReadParameters(uint8_t lens, uint8_t variant, uint8_t out[40])
-    {
-        return Run(Cdb10(0x28, 0x82, lens, variant, 40), 1, out, 40);
-    }
     uint32_t ReadLamp(uint8_t page[9]) { return Run(Cdb10(0x28, 0x81, 0, 0, 9), 1, page, 9, 60); }
     std::array<uint8_t, 9> Lamp()
     {
