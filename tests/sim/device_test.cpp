@@ -17,7 +17,7 @@
 
 TEST(Identity, OnlyAnotherModelStartsAfreshAndAConfiguredModelWins)
 {
-    /* That attach values choose the models, and 9 none, whole scans prove (tests/e2e). */
+    /* That attach values choose the models, and 9 none, whole scans prove (tests/e2e, tests/windows). */
     SimHost host;
     uint32_t status = 0;
     ASSERT_EQ(SimAttach(host.Device, AttachRecord{7, 0, 0, 1}), BUSLNK_GOOD);
