@@ -1,9 +1,8 @@
 /*
- * fake_sg.h - a stand-in for the kernel under the SCSI generic adapter: a
- * scripted SgOs record (device nodes that open or refuse, an SG_IO that
- * records each request and answers from a queue) and a sysfs tree built in a
- * temporary directory. SgTest installs both around every test and checks
- * that no descriptor is left open and no scripted answer unused.
+ * fake_sg.h - a scripted kernel under the SCSI generic adapter: device nodes
+ * that open or refuse, an SG_IO that records each request and answers from a
+ * queue, and a sysfs tree in a temporary directory. SgTest installs both and
+ * checks that no descriptor is left open and no scripted answer unused.
  */
 #ifndef FAKE_SG_H
 #define FAKE_SG_H
@@ -31,7 +30,6 @@ struct Reply {
     int Errno = 0; /* non-zero: the ioctl fails with this errno */
     uint8_t Status = 0;
     uint16_t HostStatus = 0, DriverStatus = 0;
-    int Resid = 0;
     std::vector<uint8_t> Sense{}; /* autosense, cut to mx_sb_len */
     std::vector<uint8_t> Data{};  /* copied into the data-in buffer, cut to its length */
 };
@@ -58,7 +56,6 @@ struct State {
     std::deque<Reply> Replies;
     std::vector<Request> Requests;
     std::map<int, std::string> OpenFds; /* descriptor -> path */
-    std::map<int, int> FdFlags;
     std::vector<int> OpenFlags, Closed;
     std::vector<std::string> Opened;
     int NextFd = 40;
@@ -87,7 +84,6 @@ inline int Open(const char *path, int flags)
     if (node == nullptr || node->OpenErrno != 0)
         return Fail(node == nullptr ? ENOENT : node->OpenErrno);
     state.OpenFds[state.NextFd] = path;
-    state.FdFlags[state.NextFd] = flags & ~(O_CREAT | O_EXCL | O_CLOEXEC);
     return state.NextFd++;
 }
 
@@ -101,17 +97,7 @@ inline int Close(int fd)
     return 0;
 }
 
-inline int Fcntl(int fd, int command, int arg)
-{
-    if (Fake().OpenFds.count(fd) == 0)
-        return Fail(EBADF);
-    if (command == F_GETFL)
-        return Fake().FdFlags[fd];
-    if (command != F_SETFL)
-        return Fail(EINVAL);
-    Fake().FdFlags[fd] = arg;
-    return 0;
-}
+inline int Fcntl(int fd, int command, int) { return Fake().OpenFds.count(fd) == 0 ? Fail(EBADF) : command == F_GETFL ? O_RDWR : 0; }
 
 inline int AnswerSgIo(sg_io_hdr &request)
 {
@@ -133,7 +119,6 @@ inline int AnswerSgIo(sg_io_hdr &request)
     request.status = reply.Status;
     request.host_status = reply.HostStatus;
     request.driver_status = reply.DriverStatus;
-    request.resid = reply.Resid;
     size_t senseCount = request.sbp != nullptr ? std::min<size_t>(reply.Sense.size(), request.mx_sb_len) : 0;
     if (senseCount > 0)
         std::memcpy(request.sbp, reply.Sense.data(), senseCount);
@@ -185,10 +170,7 @@ inline int Access(const char *path, int)
 inline bool GroupName(unsigned gid, char *name, size_t size)
 {
     auto found = Fake().Groups.find(gid);
-    if (found == Fake().Groups.end())
-        return false;
-    std::snprintf(name, size, "%s", found->second.c_str());
-    return true;
+    return found != Fake().Groups.end() && std::snprintf(name, size, "%s", found->second.c_str()) >= 0;
 }
 
 /* Fixed-format sense with the key, ASC and ASCQ, information bytes 3-6 set to info. */
@@ -230,9 +212,7 @@ protected:
     /* Adds class/scsi_generic/<name> with its dev file and a device link to
      * devices/host<H>/<H:C:T:L> holding type, vendor, model and rev padded as
      * the kernel pads them, and the matching node /fakedev/<name>. */
-    fakesg::Node &AddDevice(const std::string &name, const std::string &hctl, int type,
-                            const std::string &vendor = "ACME", const std::string &model = "FLATBED 600",
-                            const std::string &revision = "1.23")
+    fakesg::Node &AddDevice(const std::string &name, const std::string &hctl, int type)
     {
         unsigned minor = static_cast<unsigned>(std::atoi(name.c_str() + 2));
         fs::path device = fs::path("devices") / ("host" + hctl.substr(0, hctl.find(':'))) / hctl;
@@ -241,9 +221,9 @@ protected:
             std::ofstream(path) << text << std::string(width > text.size() ? width - text.size() : 0, ' ') << "\n";
         };
         write(Root / device / "type", std::to_string(type));
-        write(Root / device / "vendor", vendor, 8);
-        write(Root / device / "model", model, 16);
-        write(Root / device / "rev", revision, 4);
+        write(Root / device / "vendor", "ACME", 8);
+        write(Root / device / "model", "FLATBED 600", 16);
+        write(Root / device / "rev", "1.23", 4);
         fs::path entry = Root / "class/scsi_generic" / name;
         fs::create_directories(entry);
         write(entry / "dev", "21:" + std::to_string(minor));

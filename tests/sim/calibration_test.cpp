@@ -1,20 +1,15 @@
 /*
- * calibration_test.cpp - the sensor as calibration sees it: raw 16-bit
- * passes over the white strip and in the dark, low byte first and pixel
- * interleaved; the offset and gain words the scanner applies, including
- * the bit 14 extension of the gain; model 168's one-channel pieces; the
- * held tables in the lamp page. That calibration removes the streaks is
- * proven by whole scans through the driver (tests/e2e).
+ * calibration_test.cpp - raw passes and the correction words against the
+ * sensor model; that calibration removes the streaks is proven by whole
+ * scans through the driver (tests/e2e).
  */
 #include "sim_host.h"
 
 namespace {
 
-WindowRequest CalibrationPass(int32_t y, unsigned rows)
+WindowRequest CalibrationPass(int32_t y, uint8_t composition)
 {
-    WindowRequest w;
-    w.Y = y, w.Width = 5100, w.Length = 64, w.Composition = rows == 3 ? kColor : kGrey, w.Depth = 16, w.SourceCode = 0x30;
-    return w;
+    return {.Y = y, .Width = 5100, .Length = 64, .Composition = composition, .Depth = 16, .SourceCode = 0x30};
 }
 
 } // namespace
@@ -23,10 +18,10 @@ TEST(Calibration, WhitePassReadsTheStripRawPixelInterleavedWithSmallNoise)
 {
     SimHost host;
     const SimSensor &sensor = host.Device.Sensors[0];
-    std::vector<uint8_t> noisy = host.Scan(CalibrationPass(-240, 3));
-    EXPECT_NE(host.Scan(CalibrationPass(-240, 3)), noisy) << "noise differs from pass to pass";
+    std::vector<uint8_t> noisy = host.Scan(CalibrationPass(-240, kColor));
+    EXPECT_NE(host.Scan(CalibrationPass(-240, kColor)), noisy) << "noise differs from pass to pass";
     host.Configure("noise", "off");
-    std::vector<uint8_t> white = host.Scan(CalibrationPass(-240, 3));
+    std::vector<uint8_t> white = host.Scan(CalibrationPass(-240, kColor));
     ASSERT_EQ(white.size(), 64u * 5100 * 3 * 2);
     for (size_t i = 0; i < 5100 * 3; ++i) { /* line 0, pixel interleaved */
         uint32_t clean = uint32_t(sensor.Dark[i % 3][i / 3]) + sensor.Span[i % 3][i / 3];
@@ -41,13 +36,13 @@ TEST(Calibration, DarkPassNeedsTheLampControlDarkBit)
     host.Configure("noise", "off");
     const SimSensor &sensor = host.Device.Sensors[0];
     ASSERT_EQ(host.SendLampControl(0x05), BUSLNK_GOOD);
-    std::vector<uint8_t> dark = host.Scan(CalibrationPass(-332, 1));
+    std::vector<uint8_t> dark = host.Scan(CalibrationPass(-332, kGrey));
     for (uint32_t site = 0; site < 5100; site += 11)
         ASSERT_EQ(Sample16(dark, 5 * 5100 + site), sensor.Dark[1][site]) << site;
     /* Lit, the housing above the strip is dim but not dark; the lamp page ends the dark lighting. */
     for (bool page : {false, true}) {
         ASSERT_EQ(page ? host.SendLamp({0x05, 0, 0, 0, 15, 0, 0, 0, 0}) : host.SendLampControl(0x01), BUSLNK_GOOD);
-        std::vector<uint8_t> housing = host.Scan(CalibrationPass(-332, 1));
+        std::vector<uint8_t> housing = host.Scan(CalibrationPass(-332, kGrey));
         for (uint32_t site = 0; site < 5100; site += 11)
             ASSERT_GT(Sample16(housing, site), sensor.Dark[1][site] + 500u) << page << " " << site;
         ASSERT_EQ(host.SendLampControl(0x05), BUSLNK_GOOD);
@@ -70,9 +65,9 @@ TEST(Calibration, CorrectionWordsSubtractTheOffsetAndScaleByTheGain)
         }
         ASSERT_EQ(host.SendShading(0x23, offsets), BUSLNK_GOOD);
         ASSERT_EQ(host.SendShading(0x21, gains), BUSLNK_GOOD);
-        WindowRequest w; /* the grey ramp */
-        w.Resolution = 100, w.X = 300, w.Y = 1050, w.Width = 2700, w.Length = 6, w.Composition = kGrey, w.Depth = 16;
-        std::vector<uint8_t> image = host.Scan(w);
+        /* The grey ramp. */
+        std::vector<uint8_t> image =
+            host.Scan({.Resolution = 100, .X = 300, .Y = 1050, .Width = 2700, .Length = 6, .Composition = kGrey, .Depth = 16});
         for (uint32_t i = 0; i < 450; ++i) {
             uint64_t v = ChartColor(6000 + i * 120, 21000).G * 257u;
             uint64_t expected = v > c.Offset ? std::min<uint64_t>((v - c.Offset) * c.Gain / 65535, 65535) : 0;
@@ -91,9 +86,7 @@ TEST(Calibration, Model168TakesOneChannelPerSend)
             PutLittle16(&piece[2 * s], 1000 * (k + 1));
         ASSERT_EQ(host.SendShading(qualifiers[k], piece), BUSLNK_GOOD);
     }
-    WindowRequest w; /* white paper */
-    w.Y = 3480, w.Width = 5100, w.Length = 6, w.Depth = 16;
-    std::vector<uint8_t> image = host.Scan(w);
+    std::vector<uint8_t> image = host.Scan({.Y = 3480, .Width = 5100, .Length = 6, .Depth = 16}); /* white paper */
     for (unsigned row = 0; row < 3; ++row)
         EXPECT_EQ(Sample16(image, 3 * 100 + row), 65535u - 1000 * (row + 1)) << row;
 }

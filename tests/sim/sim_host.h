@@ -77,17 +77,16 @@ struct SimHost {
     }
     uint32_t SetWindowList(std::vector<uint8_t> list) { return Run(Cdb10(0x24, 0, 0, 0, 69), 2, list.data(), 69); }
     uint32_t SetWindow(const WindowRequest &window) { return SetWindowList(window.ListBytes()); }
-    uint32_t ReadImage(void *buffer, uint32_t length) { return Run(Cdb10(0x28, 0, 0, 0, length), 1, buffer, length); }
-    /* Reads length bytes of image into a buffer filled with 0xEE. */
+    /* Reads length bytes of image into a buffer filled with 0xEE; a READ of nothing ends the image. */
     std::vector<uint8_t> ReadImage(uint32_t length, uint32_t *status = nullptr)
     {
         std::vector<uint8_t> bytes(length, 0xEE);
-        uint32_t s = ReadImage(bytes.data(), length);
+        uint32_t s = Run(Cdb10(0x28, 0, 0, 0, length), 1, bytes.data(), length);
         if (status != nullptr)
             *status = s;
         return bytes;
     }
-    uint32_t EndImage() { return ReadImage(nullptr, 0); }
+    uint32_t EndImage() { return Run(Cdb10(0x28, 0, 0, 0, 0), 1, nullptr, 0); }
     /* Pixels, bytes per line, lines. */
     std::array<uint32_t, 3> Geometry(uint32_t *status = nullptr)
     {
@@ -96,10 +95,6 @@ struct SimHost {
         if (status != nullptr)
             *status = s;
         return {GetBig32(p), GetBig32(p + 4), GetBig32(p + 8)};
-    }
-    uint32_t ReadParameters(uint8_t lens, uint8_t variant, uint8_t out[40])
-    {
-        return Run(Cdb10(0x28, 0x82, lens, variant, 40), 1, out, 40);
     }
     uint32_t ReadLamp(uint8_t page[9]) { return Run(Cdb10(0x28, 0x81, 0, 0, 9), 1, page, 9, 60); }
     std::array<uint8_t, 9> Lamp()
