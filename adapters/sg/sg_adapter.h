@@ -35,6 +35,8 @@ struct SgAdapter {
     SgAddress Address;                  /* what the kernel says the node addresses */
     uint8_t KeptSense[kSgSenseBytes] = {}; /* autosense of the last check condition */
     uint32_t KeptSenseLength = 0;       /* 0: nothing kept, REQUEST SENSE goes to the device */
+    uint32_t PieceLimit = 0;            /* largest image READ sent whole once the kernel refused
+                                           a larger one; 0 while none was refused */
     std::string LastError;              /* text for SgLastError */
     SgTrace Trace;
     uint64_t Sequence = 0;              /* commands executed, numbered in the trace */

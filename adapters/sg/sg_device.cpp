@@ -327,6 +327,7 @@ void DetachSg(SgAdapter &adapter)
     adapter.Node.clear();
     adapter.Address = SgAddress{};
     adapter.KeptSenseLength = 0;
+    adapter.PieceLimit = 0; /* another node may sit behind another host adapter */
 }
 
 uint32_t AttachSg(SgAdapter &adapter, const AttachRecord *record, const std::string &deviceNode)

@@ -4,12 +4,14 @@
  * with CHECK CONDITION (autosense), and by the time the driver sends its own
  * REQUEST SENSE the device may have cleared it; so the sense is kept here and
  * that REQUEST SENSE is answered from it, as the device would have answered.
+ * An image READ that the host adapter cannot take whole goes in pieces.
  */
 #include "sg_execute.h"
 
 #include "sg_device.h"
 #include "sg_os.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -151,6 +153,116 @@ uint32_t AnswerFromKeptSense(SgAdapter &adapter, const sg_io_hdr &request)
     return BUSLNK_GOOD;
 }
 
+/* Sends request, again for a unit attention or a passing host adapter
+ * state. False, with errno's code, when SG_IO itself failed. */
+bool SendWithRetries(SgAdapter &adapter, sg_io_hdr &request, uint32_t &status, int &code)
+{
+    for (int attempt = 1;; ++attempt) {
+        ClearReply(request);
+        if (SgSystem().Ioctl(adapter.Fd, SG_IO, &request) != 0) {
+            code = errno;
+            return false;
+        }
+        status = MapSgOutcome(request);
+        const char *reason = RetryReason(request, status);
+        if (reason == nullptr || attempt == kCommandAttempts)
+            return true;
+        SgTraceLine(adapter.Trace, "    %s (scsi status %s host %s, sense %s); sending it again", reason,
+                    Hex8(request.status).c_str(), Hex8(request.host_status).c_str(),
+                    SgHex(request.sbp, request.sb_len_wr).c_str());
+    }
+}
+
+/* An image READ (data type 0) that may be cut: the scanner streams its
+ * image, so where one READ ends and the next begins does not matter to it.
+ * Every other command goes whole. */
+bool Divisible(const sg_io_hdr &request)
+{
+    return request.cmd_len == 10 && request.cmdp[0] == kReadOpcode && request.cmdp[2] == 0 &&
+           request.dxfer_direction == SG_DXFER_FROM_DEV && request.dxfer_len > kSmallestPiece;
+}
+
+bool RefusedAsTooLarge(int code, uint32_t length)
+{
+    return (code == ENOMEM || code == EINVAL) && length > kSmallestPiece;
+}
+
+uint32_t HalfPiece(uint32_t length)
+{
+    return std::max(kSmallestPiece, length / 2 & ~4095u);
+}
+
+uint32_t GetBig32(const uint8_t *p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+void PutBig32(uint8_t *p, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+/* End-of-data sense of one piece made the whole READ's: the bytes delivered
+ * (bytes 8-11) count the pieces before it, and the residue (the information
+ * field, when valid) the bytes of the pieces never asked for. */
+void CountFromTheWholeRead(uint8_t *sense, uint32_t before, uint32_t after)
+{
+    PutBig32(sense + 8, GetBig32(sense + 8) + before);
+    if (sense[0] & 0x80)
+        PutBig32(sense + 3, GetBig32(sense + 3) + after);
+}
+
+/* Sends an image READ as consecutive READs of at most the adapter's piece
+ * limit (half the count when none is known yet), halving a piece the kernel
+ * refuses. The pieces' CDBs are built in cdb, which outlives the call. Only
+ * the first piece may end BUSY: the driver would send the whole READ again,
+ * and the parts already streamed would be lost. A piece that ends with end
+ * of data (00/05) reports its counts as the whole READ's. */
+bool SendInPieces(SgAdapter &adapter, sg_io_hdr &request, uint8_t cdb[10], uint32_t &status, int &code,
+                  std::string &why)
+{
+    const uint32_t total = request.dxfer_len;
+    uint8_t *const buffer = static_cast<uint8_t *>(request.dxferp);
+    std::memcpy(cdb, request.cmdp, 10);
+    request.cmdp = cdb;
+    uint32_t piece = adapter.PieceLimit != 0 ? adapter.PieceLimit : HalfPiece(total);
+    uint32_t done = 0;
+    while (done < total) {
+        uint32_t length = std::min(piece, total - done);
+        cdb[6] = static_cast<uint8_t>(length >> 16);
+        cdb[7] = static_cast<uint8_t>(length >> 8);
+        cdb[8] = static_cast<uint8_t>(length);
+        request.dxferp = buffer + done;
+        request.dxfer_len = length;
+        SgTraceLine(adapter.Trace, "    piece of %u bytes at %u of %u", length, done, total);
+        if (!SendWithRetries(adapter, request, status, code)) {
+            if (!RefusedAsTooLarge(code, length))
+                return false; /* reported for the piece that failed */
+            piece = HalfPiece(length);
+            continue;
+        }
+        adapter.PieceLimit = piece;
+        if (status == BUSLNK_BUSY && done > 0) {
+            status = BUSLNK_FAILURE;
+            why = "the scanner at " + adapter.Node + " answered BUSY after " + std::to_string(done) + " of " +
+                  std::to_string(total) + " bytes of an image READ sent in pieces";
+        }
+        if (status == BUSLNK_CHECK_CONDITION && request.sb_len_wr >= 14 && request.sbp[12] == 0x00 &&
+            request.sbp[13] == 0x05)
+            CountFromTheWholeRead(request.sbp, done, total - done - length);
+        if (status != BUSLNK_GOOD)
+            break;
+        done += length;
+    }
+    /* The whole READ again, for the messages and the trace. */
+    uint32_t arrived = done + (done < total ? Delivered(request) : 0);
+    request.dxferp = buffer;
+    request.dxfer_len = total;
+    request.resid = static_cast<int>(total - arrived);
+    return true;
+}
+
 /* SG_IO itself failed. A node whose device has gone is closed for good. */
 uint32_t IoctlFailed(SgAdapter &adapter, const sg_io_hdr &request, int code)
 {
@@ -283,27 +395,28 @@ uint32_t ExecuteSg(SgAdapter &adapter, CommandRecord *command, TransferRecord *d
     }
 
     uint32_t status = BUSLNK_FAILURE;
-    for (int attempt = 1;; ++attempt) {
-        ClearReply(request);
-        if (SgSystem().Ioctl(adapter.Fd, SG_IO, &request) != 0) {
-            int code = errno;
-            return IoctlFailed(adapter, request, code);
+    int code = 0;
+    uint8_t pieceCdb[10];
+    std::string why;
+    bool sent;
+    if (Divisible(request) && adapter.PieceLimit != 0 && request.dxfer_len > adapter.PieceLimit) {
+        sent = SendInPieces(adapter, request, pieceCdb, status, code, why);
+    } else {
+        sent = SendWithRetries(adapter, request, status, code);
+        if (!sent && Divisible(request) && RefusedAsTooLarge(code, request.dxfer_len)) {
+            SgTraceLine(adapter.Trace, "    refused whole (%s); sending it in pieces", std::strerror(code));
+            sent = SendInPieces(adapter, request, pieceCdb, status, code, why);
         }
-        status = MapSgOutcome(request);
-        const char *reason = RetryReason(request, status);
-        if (reason == nullptr || attempt == kCommandAttempts)
-            break;
-        SgTraceLine(adapter.Trace, "    %s (scsi status %s host %s, sense %s); sending it again", reason,
-                    Hex8(request.status).c_str(), Hex8(request.host_status).c_str(),
-                    SgHex(request.sbp, request.sb_len_wr).c_str());
     }
+    if (!sent)
+        return IoctlFailed(adapter, request, code);
 
     if (status == BUSLNK_CHECK_CONDITION && request.sb_len_wr > 0) {
         adapter.KeptSenseLength = request.sb_len_wr < kSgSenseBytes ? request.sb_len_wr : kSgSenseBytes;
         std::memcpy(adapter.KeptSense, sense, adapter.KeptSenseLength);
     }
     if (status == BUSLNK_FAILURE)
-        adapter.LastError = FailureText(adapter, request);
+        adapter.LastError = why.empty() ? FailureText(adapter, request) : why;
     TraceOutcome(adapter, request, status);
     return status;
 }

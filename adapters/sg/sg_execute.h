@@ -41,6 +41,7 @@ constexpr uint16_t kDriverTimeout = 0x06;
 constexpr uint16_t kDriverSense = 0x08; /* sense data is valid: not an error */
 
 constexpr uint8_t kRequestSenseOpcode = 0x03;
+constexpr uint8_t kReadOpcode = 0x28;
 constexpr uint8_t kSenseKeyUnitAttention = 0x06;
 
 /* The shortest timeout given to the kernel: a command record with 0 seconds
@@ -52,6 +53,11 @@ constexpr unsigned kMinimumTimeoutMilliseconds = 1000;
  * not run the command: it was reset or power-cycled) or the host adapter
  * could not deliver it for a passing reason. */
 constexpr int kCommandAttempts = 3;
+
+/* An image READ larger than the host adapter takes at once (the kernel
+ * refuses it with ENOMEM or EINVAL before it reaches the device) is sent as
+ * consecutive READs of pieces halved down to this size. */
+constexpr uint32_t kSmallestPiece = 65536;
 
 /* Fills request for one command: the CDB, the data phase from whichever
  * transfer record has a non-zero count, the timeout in milliseconds and the
@@ -72,8 +78,9 @@ uint32_t MapSgOutcome(const sg_io_hdr &reply);
 int SenseKey(const uint8_t *sense, uint32_t length);
 
 /* BusLinkExecute on adapter: answers REQUEST SENSE from the kept sense when
- * there is any, else sends the command with SG_IO. A node that has gone
- * (ENODEV, ENXIO) is closed, and every later command fails. */
+ * there is any, else sends the command with SG_IO, an image READ in pieces
+ * when the host adapter refuses it whole. A node that has gone (ENODEV,
+ * ENXIO) is closed, and every later command fails. */
 uint32_t ExecuteSg(SgAdapter &adapter, CommandRecord *command, TransferRecord *dataIn, TransferRecord *dataOut);
 
 #endif

@@ -167,13 +167,13 @@ TEST_F(Execute, KernelAnswersBecomeStatusWordsAndFailuresSayWhyAndKeepTheScanner
         /* Host and driver errors are failures whatever the status byte says: no busy loop. */
         {Status(0x08, kHostTimeOut), BUSLNK_FAILURE, "timed out after 30 s"},
         {Status(0x02, 0, 0x04), BUSLNK_FAILURE, "SCSI layer failed"},
-        {Failed(ENOMEM), BUSLNK_FAILURE, "4194304 bytes"},
+        {Failed(ENOMEM), BUSLNK_FAILURE, "4194304 bytes"}, /* not image data: never sent in pieces */
         {Status(0x02, 0, kDriverSense), BUSLNK_CHECK_CONDITION, nullptr}, /* sense present is not an error */
         {Status(0x00, 0, 0x10), BUSLNK_GOOD, nullptr},                    /* nor is a suggestion alone */
     };
     for (const auto &[reply, status, says] : cases) {
         Fake().Replies.push_back(reply);
-        EXPECT_EQ(Run({0x28, 0, 0, 0, 0, 0, 0x40, 0x00, 0x00, 0}, 4 << 20), status) << int(reply.Status);
+        EXPECT_EQ(Run({0x28, 0, 0x80, 0, 0, 0, 0x40, 0x00, 0x00, 0}, 4 << 20), status) << int(reply.Status);
         if (says != nullptr) {
             EXPECT_TRUE(Contains(Adapter.LastError, says)) << Adapter.LastError;
         }
@@ -218,6 +218,70 @@ TEST_F(Execute, CheckConditionKeepsTheSenseForTheNextRequestSenseOnly)
         EXPECT_EQ(RequestSense(), BUSLNK_GOOD);
         EXPECT_EQ(Data[12], 0x3A) << "the device's answer, not a stale one";
     }
+}
+
+/* --- Image READs larger than the host adapter takes ---------------------- */
+
+std::vector<uint8_t> ImageRead(uint32_t length)
+{
+    return {0x28, 0, 0, 0, 0, 0, uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 0};
+}
+
+uint32_t Big32(const uint8_t *p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+/* The image ends early: the residue in the information field, the bytes delivered in 8-11. */
+Reply EndOfData(uint32_t residue, uint32_t delivered)
+{
+    std::vector<uint8_t> sense = FixedSense(0x00, 0x00, 0x05, residue);
+    for (int i = 0; i < 4; ++i)
+        sense[8 + i] = uint8_t(delivered >> (24 - 8 * i));
+    return Check(sense);
+}
+
+TEST_F(Execute, ImageReadsTheKernelRefusesWholeGoInPiecesThatFillTheBufferInOrder)
+{
+    /* Refused whole and at half; 72 KiB pieces are taken. */
+    Fake().Replies.push_back(Failed(ENOMEM));
+    Fake().Replies.push_back(Failed(EINVAL));
+    std::vector<uint8_t> expected;
+    const std::vector<uint32_t> pieces = {73728, 73728, 73728, 73728, 5088};
+    for (uint32_t length : pieces) {
+        std::vector<uint8_t> bytes(length, uint8_t(Fake().Replies.size()));
+        bytes[0] = 0xA0, bytes[length - 1] = 0xA1;
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+        Fake().Replies.push_back(Good(bytes));
+    }
+    ASSERT_EQ(Run(ImageRead(300000), 300000), BUSLNK_GOOD) << Adapter.LastError;
+    EXPECT_TRUE(Data == expected);
+    ASSERT_EQ(Fake().Requests.size(), 2 + pieces.size());
+    EXPECT_EQ(Fake().Requests[1].Header.dxfer_len, 147456u);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const fakesg::Request &r = Fake().Requests[2 + i];
+        EXPECT_EQ(r.Cdb, ImageRead(pieces[i])) << "piece " << i;
+        EXPECT_EQ(r.Header.dxfer_len, pieces[i]) << "piece " << i;
+    }
+
+    /* The size taken is kept: the next READ goes in pieces at once. The
+     * scanner runs out in the second; its counts become the whole READ's. */
+    Fake().Requests.clear();
+    Fake().Replies.push_back(Good());
+    Fake().Replies.push_back(EndOfData(72728, 1000));
+    EXPECT_EQ(Run(ImageRead(200000), 200000), BUSLNK_CHECK_CONDITION);
+    EXPECT_EQ(Fake().Requests.size(), 2u) << "nothing is asked for after the end";
+    EXPECT_EQ(RequestSense(), BUSLNK_GOOD);
+    EXPECT_EQ(Big32(&Data[8]), 73728u + 1000u) << "delivered, from the start of the READ";
+    EXPECT_EQ(Big32(&Data[3]), 200000u - 74728u) << "residue of the whole READ";
+
+    /* Busy before anything arrived is the driver's to wait out; after a piece it would lose the piece. */
+    for (bool first : {true, false}) {
+        if (!first)
+            Fake().Replies.push_back(Good());
+        Fake().Replies.push_back(Status(kScsiBusy));
+        EXPECT_EQ(Run(ImageRead(100000), 100000), first ? BUSLNK_BUSY : BUSLNK_FAILURE);
+    }
+    EXPECT_TRUE(Contains(Adapter.LastError, "BUSY after 73728 of 100000 bytes")) << Adapter.LastError;
+    ASSERT_EQ(AttachTo(2, 5), BUSLNK_GOOD);
+    EXPECT_EQ(Adapter.PieceLimit, 0u) << "a new attach may be behind another host adapter";
 }
 
 /* --- Retries and a device that goes away --------------------------------- */
