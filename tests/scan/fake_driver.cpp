@@ -1,10 +1,8 @@
 /*
  * fake_driver.cpp - a scripted stand-in for libscandrv.so (scan --driver): a
- * 300 dpi colour flatbed delivering fake_image.h's image. Scripted by
- * SCAN_FAKE_LOG (a line per call), SCAN_FAKE_GREY_ONLY (no colour),
- * SCAN_FAKE_START_RESULT, SCAN_FAKE_FAIL_LINE (-1004 from that line on),
- * SCAN_FAKE_DELAY_MS (per get) and SCAN_FAKE_BILEVEL_DPI (bilevel lines made
- * at another resolution than asked, as some scanners do).
+ * 300 dpi colour flatbed delivering fake_image.h's image, scripted by the
+ * SCAN_FAKE_* variables below. SCAN_FAKE_BILEVEL_DPI makes bilevel lines at
+ * another resolution than asked, as some scanners do.
  */
 #include "fake_image.h"
 #include "scandrv.h"
@@ -67,9 +65,6 @@ extern "C" {
 
 SCANDRV_API void SCANDRV_CALL vInitializeScanner(InitBlock *b)
 {
-    b->wModelValue = 255;
-    b->wDeviceKind = 1 | 0x40;
-    b->wFirmwareVersion = 0x0102;
     SetResult(b, SD_OK);
 }
 
@@ -92,10 +87,6 @@ SCANDRV_API void SCANDRV_CALL vDefaultAttribute(ScanAttributeBlock *b)
 
 SCANDRV_API void SCANDRV_CALL vScannerCapability(CapabilityBlock *b)
 {
-    for (int i = 0; i < 256; ++i) {
-        b->lpContrastList[i] = b->lpBrightnessList[i] = i - 128;
-        b->lpAdjustList[i] = static_cast<uint32_t>(2 * i);
-    }
     if (b->lpResolutionList != nullptr) /* 3, 6, ... 300, then 306 ... 600 */
         for (uint16_t i = 0; i < 150; ++i)
             b->lpResolutionList[i] = static_cast<uint16_t>(i < 100 ? 3 * (i + 1) : kBase + 6 * (i - 99));
