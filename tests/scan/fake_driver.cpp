@@ -71,17 +71,10 @@ SCANDRV_API void SCANDRV_CALL vInitializeScanner(InitBlock *b)
 SCANDRV_API void SCANDRV_CALL vDefaultAttribute(ScanAttributeBlock *b)
 {
     std::memset(reinterpret_cast<uint8_t *>(b) + 10, 0, sizeof *b - 10); /* all but the header */
-    b->wWidth = b->wRight = kGlassWidth;
-    b->wLength = b->wBottom = kGlassLength;
-    --b->wRight;
-    --b->wBottom;
+    b->wWidth = kGlassWidth;
+    b->wLength = kGlassLength;
     b->wImageType = GreyOnly() ? SD_IMAGE_RED : SD_IMAGE_COLOR;
-    b->wScanSource = SD_SOURCE_FLATBED;
-    b->wBitsPerPixel = 8;
-    b->wHalftoneMode = SD_HALFTONE_THRESHOLD;
-    b->wHalftonePattern = 5;
     b->wResolution = kBase;
-    b->wFlags = SD_FLAG_DEFAULT;
     SetResult(b, SD_OK);
 }
 
@@ -94,12 +87,7 @@ SCANDRV_API void SCANDRV_CALL vScannerCapability(CapabilityBlock *b)
                                           0x5506, 0x4407, 0x4408, 0x4409, 0x330A, 0x220B};
     for (int i = 0; b->lpPatternList != nullptr && i < 12; ++i)
         b->lpPatternList[i] = patterns[i];
-    b->wMaxResolutionX = 2 * kBase;
-    b->wImageTypes = GreyOnly() ? 1 : 15;
     b->wSources = SD_SOURCE_FLATBED | SD_SOURCE_ALT1;
-    b->wMaxWidth = kGlassWidth;
-    b->wMaxLength = kGlassLength;
-    b->wLensCount = 1;
     SetResult(b, SD_OK);
 }
 

@@ -26,12 +26,7 @@ Args Fake(Args args)
 struct Invocation {
     TempDir Dir, Logs;
     CommandResult Result;
-    Invocation() = default;
-    Invocation(const Args &args, const std::vector<std::string> &env = {}, const ErrWatcher &watch = nullptr)
-    {
-        Exec(args, env, watch);
-    }
-    void Exec(Args args, std::vector<std::string> env = {}, const ErrWatcher &watch = nullptr)
+    Invocation(Args args, std::vector<std::string> env = {}, const ErrWatcher &watch = nullptr)
     {
         for (std::string &arg : args)
             if (arg[0] == '@')
@@ -171,15 +166,15 @@ TEST(ScanCommand, EveryModeAndFormatCarriesTheDeliveredImage)
 
 TEST(ScanCommand, AFailureMidScanAbortsAndKeepsTheOlderFile)
 {
-    Invocation run;
-    WriteFile(run.Dir.File("scan.png"), "an older scan");
-    run.Exec(Fake({"--resolution", "100", "-o", "@scan.png"}), {"SCAN_FAKE_FAIL_LINE=500"});
+    TempDir dir;
+    WriteFile(dir.File("scan.png"), "an older scan");
+    Invocation run(Fake({"--resolution", "100", "-o", dir.File("scan.png")}), {"SCAN_FAKE_FAIL_LINE=500"});
     EXPECT_EQ(run.Result.Status, 1);
     EXPECT_TRUE(Contains(run.Result.Err, "the scan stopped after")) << run.Result.Err;
     EXPECT_TRUE(Contains(run.Result.Err, "the scanner does not answer")) << run.Result.Err;
     EXPECT_TRUE(Contains(run.Log(), "abort")) << run.Log();
-    EXPECT_EQ(ListDirectory(run.Dir.Path()), Args{"scan.png"});
-    EXPECT_EQ(ReadFile(run.Dir.File("scan.png")), "an older scan");
+    EXPECT_EQ(ListDirectory(dir.Path()), Args{"scan.png"});
+    EXPECT_EQ(ReadFile(dir.File("scan.png")), "an older scan");
 }
 
 TEST(ScanCommand, InterruptStopsTheScanAndRemovesTheFile)
