@@ -1,10 +1,8 @@
 /*
  * fake_driver.cpp - a scripted stand-in for libscandrv.so (scan --driver): a
- * 300 dpi colour flatbed delivering fake_image.h's image. Scripted by
- * SCAN_FAKE_LOG (a line per call), SCAN_FAKE_GREY_ONLY (no colour),
- * SCAN_FAKE_START_RESULT, SCAN_FAKE_FAIL_LINE (-1004 from that line on),
- * SCAN_FAKE_DELAY_MS (per get) and SCAN_FAKE_BILEVEL_DPI (bilevel lines made
- * at another resolution than asked, as some scanners do).
+ * 300 dpi colour flatbed delivering fake_image.h's image, scripted by the
+ * SCAN_FAKE_* variables below. SCAN_FAKE_BILEVEL_DPI makes bilevel lines at
+ * another resolution than asked, as some scanners do.
  */
 #include "fake_image.h"
 #include "scandrv.h"
@@ -67,35 +65,21 @@ extern "C" {
 
 SCANDRV_API void SCANDRV_CALL vInitializeScanner(InitBlock *b)
 {
-    b->wModelValue = 255;
-    b->wDeviceKind = 1 | 0x40;
-    b->wFirmwareVersion = 0x0102;
     SetResult(b, SD_OK);
 }
 
 SCANDRV_API void SCANDRV_CALL vDefaultAttribute(ScanAttributeBlock *b)
 {
     std::memset(reinterpret_cast<uint8_t *>(b) + 10, 0, sizeof *b - 10); /* all but the header */
-    b->wWidth = b->wRight = kGlassWidth;
-    b->wLength = b->wBottom = kGlassLength;
-    --b->wRight;
-    --b->wBottom;
+    b->wWidth = kGlassWidth;
+    b->wLength = kGlassLength;
     b->wImageType = GreyOnly() ? SD_IMAGE_RED : SD_IMAGE_COLOR;
-    b->wScanSource = SD_SOURCE_FLATBED;
-    b->wBitsPerPixel = 8;
-    b->wHalftoneMode = SD_HALFTONE_THRESHOLD;
-    b->wHalftonePattern = 5;
     b->wResolution = kBase;
-    b->wFlags = SD_FLAG_DEFAULT;
     SetResult(b, SD_OK);
 }
 
 SCANDRV_API void SCANDRV_CALL vScannerCapability(CapabilityBlock *b)
 {
-    for (int i = 0; i < 256; ++i) {
-        b->lpContrastList[i] = b->lpBrightnessList[i] = i - 128;
-        b->lpAdjustList[i] = static_cast<uint32_t>(2 * i);
-    }
     if (b->lpResolutionList != nullptr) /* 3, 6, ... 300, then 306 ... 600 */
         for (uint16_t i = 0; i < 150; ++i)
             b->lpResolutionList[i] = static_cast<uint16_t>(i < 100 ? 3 * (i + 1) : kBase + 6 * (i - 99));
@@ -103,12 +87,7 @@ SCANDRV_API void SCANDRV_CALL vScannerCapability(CapabilityBlock *b)
                                           0x5506, 0x4407, 0x4408, 0x4409, 0x330A, 0x220B};
     for (int i = 0; b->lpPatternList != nullptr && i < 12; ++i)
         b->lpPatternList[i] = patterns[i];
-    b->wMaxResolutionX = 2 * kBase;
-    b->wImageTypes = GreyOnly() ? 1 : 15;
     b->wSources = SD_SOURCE_FLATBED | SD_SOURCE_ALT1;
-    b->wMaxWidth = kGlassWidth;
-    b->wMaxLength = kGlassLength;
-    b->wLensCount = 1;
     SetResult(b, SD_OK);
 }
 

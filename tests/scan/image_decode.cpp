@@ -87,8 +87,7 @@ std::vector<DecodedImage> DecodeTiffPages(const std::string &path, std::string &
             out.ResolutionX = resX;
             out.ResolutionY = resY;
         }
-        std::tie(out.Depth, out.Channels, out.Compression, out.Photometric, out.PageNumber) =
-            std::tie(bits, samples, compression, photometric, number);
+        std::tie(out.Depth, out.Channels, out.Compression, out.PageNumber) = std::tie(bits, samples, compression, number);
         std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(tiff)));
         for (uint32_t y = 0; y < out.Height; ++y) {
             if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) {

@@ -10,7 +10,7 @@ struct DecodedImage {
     uint32_t Width = 0, Height = 0;
     unsigned Channels = 0, Depth = 0; /* Depth in bits per sample */
     double ResolutionX = 0, ResolutionY = 0; /* dots per inch; 0 when the file holds none */
-    unsigned Compression = 0, Photometric = 0, PageNumber = 0; /* TIFF only */
+    unsigned Compression = 0, PageNumber = 0; /* TIFF only */
     std::vector<uint16_t> Samples; /* bilevel: 1 for black, whatever the file's convention */
 
     uint16_t At(uint32_t x, uint32_t y, unsigned c = 0) const

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -114,13 +113,4 @@ std::string VirtualScannerMissing()
         if (!fs::exists(std::string(SCAN_BUILD_DIR) + library))
             return std::string("skipped: ") + (library + 1) + " is not built";
     return "";
-}
-
-std::vector<std::pair<double, double>> PdfPageSizes(const std::string &pdf)
-{
-    std::vector<std::pair<double, double>> sizes;
-    std::regex box(R"(/MediaBox\s*\[\s*0\s+0\s+([0-9.]+)\s+([0-9.]+)\s*\])");
-    for (auto it = std::sregex_iterator(pdf.begin(), pdf.end(), box); it != std::sregex_iterator(); ++it)
-        sizes.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
-    return sizes;
 }

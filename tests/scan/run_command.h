@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 struct CommandResult {
@@ -38,7 +37,5 @@ inline bool Contains(const std::string &text, const std::string &part) { return 
 bool HaveTool(const char *name);
 /* Why the virtual scanner and the real driver cannot scan here, or "". */
 std::string VirtualScannerMissing();
-/* Width and height of every page's MediaBox, in file order. */
-std::vector<std::pair<double, double>> PdfPageSizes(const std::string &pdf);
 
 #endif
