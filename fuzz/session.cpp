@@ -327,12 +327,7 @@ void LoadFreshDriver(const SessionScript &script)
     LinePipeline = {};
     CalibrationState = {};
     CalibrationMarker = -2;
-    HalftoneState.PatternRow = 0;
-    HalftoneState.Pattern = nullptr;
-    HalftoneState.ToneMapRef = ScanState.ToneMap;
-    std::memset(HalftoneState.PatternCopy, 0, sizeof HalftoneState.PatternCopy);
-    HalftoneState.Binarizer = ThresholdLine;
-    HalftoneState.PatternSide = 0;
+    HalftoneState = {0, nullptr, ScanState.ToneMap, {}, ThresholdLine, 0, {}, {}};
     ModelCode = 0;
     SelectedLens = 0;
     LensCount = 1;
