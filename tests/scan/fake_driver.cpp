@@ -94,6 +94,11 @@ SCANDRV_API void SCANDRV_CALL vScannerCapability(CapabilityBlock *b)
 SCANDRV_API void SCANDRV_CALL vScannerStartScan(ScanAttributeBlock *b)
 {
     Log("start type=%u bits=%u", unsigned{b->wImageType}, unsigned{b->wBitsPerPixel});
+    if ((b->wFlags & (SD_FLAG_SHADOW | SD_FLAG_MIDTONE | SD_FLAG_HIGHLIGHT)) && b->lpToneLevels != nullptr) {
+        const uint16_t *t = b->lpToneLevels;
+        Log("tones flags=%u shadow %u %u %u midtone %u %u %u highlight %u %u %u", b->wFlags & 7u, t[0], t[1], t[2], t[3],
+            t[4], t[5], t[6], t[7], t[8]);
+    }
     if ((b->wFlags & SD_FLAG_GAMMA) && b->lpGammaTable != nullptr && b->wBitsPerPixel <= 8) {
         const uint8_t *table = static_cast<const uint8_t *>(b->lpGammaTable);
         Log("gamma scale=%u entries 0:%u 255:%u", unsigned{b->wGammaScale}, unsigned{table[0]}, unsigned{table[255]});

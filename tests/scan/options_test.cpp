@@ -74,6 +74,10 @@ TEST(Options, RefusedCommandLines)
         {{"-o", "dir.png/scan"}, "cannot tell the image format"}, /* a directory's extension is not the file's */
         {{"--brightness", "128"}, "--brightness takes a whole number from -128 to 127"},
         {{"--halftone-pattern", "12"}, "--halftone-pattern takes a built-in pattern number from 0 to 11"},
+        {{"--highlight", "256"}, "--highlight takes a level from 0 to 255"},
+        {{"--shadow", "255"}, "--shadow 255 must lie below --highlight 255"}, /* the unset highlight */
+        {{"--shadow", "90", "--highlight", "90"}, "--shadow 90 must lie below --highlight 90"},
+        {{"--highlight", "200", "--midtone", "200"}, "--midtone 200 must lie between the shadow and highlight levels, 0 and 200"},
         {{"--mode", "Color", "--depth", "1"}, "--depth 1 gives a bilevel image"},
         {{"--mode", "Lineart", "--depth", "16"}, "--mode Lineart gives 1 bit per pixel"},
         {{"--mode", "Gray", "--halftone-pattern", "2"}, "--halftone-pattern goes with --mode Halftone"},

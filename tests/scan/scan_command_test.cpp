@@ -106,6 +106,7 @@ TEST(ScanCommand, ReportsAndSettingsInWordsAndAsTheDriverGetsThem)
         {Fake({"--gamma-file", tables.File("gamma.txt"), "--resolution", "20", "-o", "@a.png"}), "", "",
          "gamma scale=0 entries 0:255 255:0"},
         {Fake({"-p", "--resolution", "50", "-o", "@a.png"}), "", "100.0%", ""},
+        {Fake({"--shadow", "10", "--highlight", "200", "--resolution", "20", "-o", "@a.png"}), "", "", "tones flags=5 shadow 10 10 10 midtone 0 0 0 highlight 200 200 200"},
     };
     for (const Case &c : cases) {
         Invocation run(c.Arguments);

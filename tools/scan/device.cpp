@@ -149,6 +149,7 @@ void PrintAllOptions(FILE *out, const std::string &label, const InitBlock &init,
     std::fprintf(out, "    -y 0..%.1fmm [%.1f]\n", length, length);
     std::fprintf(out, "    --brightness %d..%d [0]\n", info.BrightnessList.front(), info.BrightnessList.back());
     std::fprintf(out, "    --contrast %d..%d [0]\n", info.ContrastList.front(), info.ContrastList.back());
+    std::fprintf(out, "    --shadow, --midtone, --highlight 0..255 [0, the mean of the other two, 255]\n");
     std::fprintf(out, "    --halftone-pattern 0..%zu [%u]\n", info.Patterns.size() - 1, d.wHalftonePattern);
     std::string sizes;
     for (uint16_t pattern : info.Patterns) {

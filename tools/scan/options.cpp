@@ -78,6 +78,15 @@ bool RangeError(std::string &error, const char *option, const std::string &value
     return false;
 }
 
+bool ParseLevel(const char *option, const std::string &value, std::optional<unsigned> &level, std::string &error)
+{
+    long parsed;
+    if (!ParseWhole(value, 0, 255, parsed))
+        return RangeError(error, option, value, "a level from 0 to 255");
+    level = static_cast<unsigned>(parsed);
+    return true;
+}
+
 const OptionRow kOptions[] = {
     {'d', "device", true,
      [](ScanOptions &o, const std::string &v, std::string &) {
@@ -154,6 +163,10 @@ const OptionRow kOptions[] = {
          o.Contrast = static_cast<int>(value);
          return true;
      }},
+    {0, "shadow", true, [](ScanOptions &o, const std::string &v, std::string &e) { return ParseLevel("--shadow", v, o.Shadow, e); }},
+    {0, "midtone", true, [](ScanOptions &o, const std::string &v, std::string &e) { return ParseLevel("--midtone", v, o.Midtone, e); }},
+    {0, "highlight", true,
+     [](ScanOptions &o, const std::string &v, std::string &e) { return ParseLevel("--highlight", v, o.Highlight, e); }},
     {0, "halftone-pattern", true,
      [](ScanOptions &o, const std::string &v, std::string &e) {
          long value;
@@ -325,9 +338,28 @@ bool CheckBatchNames(const ScanOptions &o, std::string &error)
     return true;
 }
 
+/* Levels that leave no span, or a midtone outside it, would turn the image
+ * into a threshold or a curve that folds back: refused before the scan. */
+bool CheckToneLevels(const ScanOptions &o, std::string &error)
+{
+    unsigned shadow = o.Shadow.value_or(0), highlight = o.Highlight.value_or(255);
+    if (shadow >= highlight) {
+        error = "--shadow " + std::to_string(shadow) + " must lie below --highlight " + std::to_string(highlight);
+        return false;
+    }
+    if (o.Midtone && (*o.Midtone <= shadow || *o.Midtone >= highlight)) {
+        error = "--midtone " + std::to_string(*o.Midtone) + " must lie between the shadow and highlight levels, " +
+                std::to_string(shadow) + " and " + std::to_string(highlight);
+        return false;
+    }
+    return true;
+}
+
 /* The checks that concern several options at once. */
 bool CheckCombinations(ScanOptions &o, std::string &error)
 {
+    if (!CheckToneLevels(o, error))
+        return false;
     if (o.HalftonePattern) {
         if (o.Mode == ScanMode::Default)
             o.Mode = ScanMode::Halftone;
@@ -603,6 +635,10 @@ Scan:
   -y MM                    height of the scan area [to the edge of the glass]
       --brightness N       -128 to 127 [0]
       --contrast N         -128 to 127 [0]
+      --shadow N           tone levels 0 to 255, for every channel: the
+      --midtone N          shadow level becomes black, the highlight level
+      --highlight N        white and the midtone level middle grey [0, the
+                           mean of the other two, 255]
       --halftone-pattern N built-in halftone pattern 0 to 11 (implies
                            --mode Halftone) [5]
       --gamma-file FILE    a gamma table (see below)

@@ -47,6 +47,9 @@ struct ScanOptions {
     std::optional<double> LeftMm, TopMm, WidthMm, HeightMm;
     int Brightness = 0;
     int Contrast = 0;
+    /* Tone levels 0-255 for every channel; unset, the scanner's own (0,
+     * the mean of the other two, 255). */
+    std::optional<unsigned> Shadow, Midtone, Highlight;
     std::optional<unsigned> HalftonePattern;
     std::string GammaFile;
 

@@ -186,6 +186,8 @@ PageOutcome ScanPage(const PageJob &job)
 
     ScanAttributeBlock block = job.Plan.Block;
     block.lpGammaTable = job.Plan.Gamma.Bytes.empty() ? nullptr : const_cast<uint8_t *>(job.Plan.Gamma.Bytes.data());
+    std::array<uint16_t, 9> toneLevels = job.Plan.ToneLevels;
+    block.lpToneLevels = toneLevels.data();
     api.ScannerStartScan(&block);
     int rc = ResultCodeOf(block.dwResult);
     if (InterruptSignal != 0) {
@@ -358,6 +360,16 @@ bool PlanScan(const ScanOptions &options, const SourceInfo &info, ScanPlan &plan
     for (int c = 0; c < 3; ++c) {
         b.lBrightness[c] = options.Brightness;
         b.lContrast[c] = options.Contrast;
+    }
+    /* A level not given keeps its flag clear: the driver puts the default in. */
+    const std::pair<const std::optional<unsigned> &, uint16_t> levels[] = {
+        {options.Shadow, SD_FLAG_SHADOW}, {options.Midtone, SD_FLAG_MIDTONE}, {options.Highlight, SD_FLAG_HIGHLIGHT}};
+    for (int k = 0; k < 3; ++k) {
+        const auto &[level, flag] = levels[k];
+        for (int c = 0; c < 3; ++c)
+            plan.ToneLevels[3 * k + c] = static_cast<uint16_t>(level.value_or(0));
+        if (level)
+            b.wFlags = static_cast<uint16_t>(b.wFlags | flag);
     }
 
     plan.Gamma = GammaTable{};

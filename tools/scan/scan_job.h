@@ -13,6 +13,7 @@
 #include "loader.h"
 #include "options.h"
 
+#include <array>
 #include <csignal>
 #include <string>
 
@@ -23,6 +24,7 @@ enum ExitStatus { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 struct ScanPlan {
     ScanAttributeBlock Block{};
     GammaTable Gamma;          /* lpGammaTable points into it */
+    std::array<uint16_t, 9> ToneLevels{}; /* shadow[3], midtone[3], highlight[3]: lpToneLevels */
     unsigned Channels = 1;
     unsigned Depth = 8;
     unsigned Resolution = 0;
