@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <unistd.h>
 
 #include <filesystem>
@@ -74,17 +75,20 @@ protected:
         return dir;
     }
 
-    /* A program run in dir, its output files named relative to it. */
-    static CommandResult RunIn(const fs::path &dir, std::vector<std::string> args, std::vector<std::string> env = {})
+    /* A program run in dir, its output files named relative to it; without
+     * a progress bar unless a watcher waits for it. */
+    static CommandResult RunIn(const fs::path &dir, std::vector<std::string> args, std::vector<std::string> env = {},
+                               const ErrWatcher &watch = nullptr)
     {
-        args.insert(args.begin(), {"-c", "cd \"$0\" && exec \"$@\" --no-progress", dir.string()});
-        return RunCommand("/bin/sh", args, env);
+        args.insert(args.begin(), {"-c", watch ? "cd \"$0\" && exec \"$@\" --progress"
+                                               : "cd \"$0\" && exec \"$@\" --no-progress", dir.string()});
+        return RunCommand("/bin/sh", args, env, watch);
     }
 
-    CommandResult ScanExe(const fs::path &dir, std::vector<std::string> args)
+    CommandResult ScanExe(const fs::path &dir, std::vector<std::string> args, const ErrWatcher &watch = nullptr)
     {
         args.insert(args.begin(), {Loader, "scan.exe"});
-        return RunIn(dir, args, {"WINEPREFIX=" + Prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="});
+        return RunIn(dir, args, {"WINEPREFIX=" + Prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="}, watch);
     }
 
     /* The same scan by scan.exe under Wine and by the Linux scan command,
@@ -144,6 +148,28 @@ TEST_F(WineScan, SettingsBesideTheDriverChangeWhatItSends)
         ASSERT_EQ(r.Status, 0) << c.Settings << r.Out << r.Err;
         EXPECT_EQ(Sent(program / "trace.txt", "shading").size(), c.ShadingTables) << c.Settings;
     }
+}
+
+/* Wine turns SIGINT into the console's Ctrl-C: the scan stops at the next
+ * line, the driver is told to abort, and no file is left, not even the
+ * temporary one. */
+TEST_F(WineScan, CtrlCStopsTheScanAndLeavesNoFile)
+{
+    fs::path dir = Stage("interrupt");
+    bool sent = false;
+    CommandResult run = ScanExe(dir, {"--mode", "Gray", "--resolution", "600", "-o", "scan.pgm"},
+                                [&](int pid, const std::string &err) {
+                                    if (!sent && Contains(err, "%"))
+                                        sent = kill(pid, SIGINT) == 0;
+                                });
+    ASSERT_TRUE(sent) << run.Err;
+    EXPECT_EQ(run.Status, 128 + SIGINT) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "interrupted")) << run.Err;
+    std::vector<std::string> left;
+    for (const fs::directory_entry &entry : fs::directory_iterator(dir))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"BUSLNK32.DLL", "SCANDRV.DLL", "scan.exe"}));
 }
 
 } // namespace
