@@ -61,6 +61,49 @@ bool DecodePng(const std::string &path, DecodedImage &out, std::string &error)
     return true;
 }
 
+uint32_t Little(const std::string &data, size_t at, int bytes)
+{
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | static_cast<uint8_t>(data[at + i]);
+    return value;
+}
+
+/* Uncompressed BMP of 1, 8 or 24 bits, either row order; samples through
+ * the palette (bilevel: 1 where the palette entry is black). */
+bool DecodeBmp(const std::string &data, DecodedImage &out, std::string &error)
+{
+    out = DecodedImage{};
+    if (data.size() < 54 || Little(data, 2, 4) != data.size() || Little(data, 14, 4) != 40 || Little(data, 30, 4) != 0)
+        return error = "not an uncompressed BMP of the size it states", false;
+    const uint32_t offset = Little(data, 10, 4), bits = Little(data, 28, 2);
+    const int32_t height = static_cast<int32_t>(Little(data, 22, 4));
+    out.Width = Little(data, 18, 4);
+    out.Height = static_cast<uint32_t>(height < 0 ? -height : height);
+    out.Channels = bits == 24 ? 3 : 1;
+    out.Depth = bits == 1 ? 1 : 8;
+    out.ResolutionX = Little(data, 38, 4) * 0.0254;
+    out.ResolutionY = Little(data, 42, 4) * 0.0254;
+    const size_t stride = (size_t{out.Width} * bits + 31) / 32 * 4;
+    if (data.size() != offset + stride * out.Height)
+        return error = "BMP pixel data is " + std::to_string(data.size() - offset) + " bytes", false;
+    auto palette = [&](uint32_t index) { return static_cast<uint8_t>(data[54 + 4 * index + 2]); }; /* red */
+    for (uint32_t y = 0; y < out.Height; ++y) {
+        const size_t row = offset + stride * (height < 0 ? y : out.Height - 1 - y);
+        for (uint32_t x = 0; x < out.Width; ++x) {
+            if (bits == 24) {
+                for (int c = 2; c >= 0; --c)
+                    out.Samples.push_back(static_cast<uint8_t>(data[row + 3 * x + c]));
+            } else if (bits == 8) {
+                out.Samples.push_back(palette(static_cast<uint8_t>(data[row + x])));
+            } else {
+                out.Samples.push_back(palette((data[row + x / 8] >> (7 - x % 8)) & 1) == 0);
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::vector<DecodedImage> DecodeTiffPages(const std::string &path, std::string &error)
@@ -142,6 +185,8 @@ bool DecodeImageFile(const std::string &path, DecodedImage &out, std::string &er
             out = pages.front();
         return !pages.empty();
     }
+    if (data.compare(0, 2, "BM") == 0)
+        return DecodeBmp(data, out, error);
     return DecodePnm(data, out, error);
 }
 

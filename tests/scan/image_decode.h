@@ -1,4 +1,4 @@
-/* image_decode.h - PNG, TIFF and PNM images read back into one form whose samples can be compared. */
+/* image_decode.h - PNG, TIFF, BMP and PNM images read back into one form whose samples can be compared. */
 #ifndef SCAN_TEST_IMAGE_DECODE_H
 #define SCAN_TEST_IMAGE_DECODE_H
 
@@ -22,7 +22,7 @@ struct DecodedImage {
 bool DecodePnm(const std::string &data, DecodedImage &out, std::string &error);
 /* Every directory of a TIFF file; empty with the error when one cannot be read. */
 std::vector<DecodedImage> DecodeTiffPages(const std::string &path, std::string &error);
-/* PNG, TIFF (its first page) or PNM, by the file's first bytes. */
+/* PNG, TIFF (its first page), BMP or PNM, by the file's first bytes. */
 bool DecodeImageFile(const std::string &path, DecodedImage &out, std::string &error);
 /* Samples that differ from fake_image.h's image. */
 size_t WrongFakeSamples(const DecodedImage &image);

@@ -47,7 +47,8 @@ TEST(ScanCommand, FailuresExitWithTheirStatusAndAMessageAndWriteNothing)
     };
     const Case cases[] = {
         {{"stray", "-o", "@a.png"}, "", 2, "Try 'scan --help'"},
-        {{"-o", "@scan.bmp"}, "", 2, "use --format pnm, png, tiff or pdf"},
+        {{"-o", "@scan.jpg"}, "", 2, "use --format pnm, png, tiff, pdf or bmp"},
+        {{"--depth", "16", "-o", "@scan.bmp"}, "", 2, "a BMP image holds at most 8 bits per sample"},
         {{"-d", "epsilon", "--sensor"}, "", 2, "unknown device 'epsilon'"},
         {{"-d", "/nonexistent/libbuslnk32.so.1", "--sensor"}, "", 1, "no adapter library at /nonexistent/libbuslnk32.so.1"},
         {{"-d", kBuildDir + "/libscandrv.so", "--sensor"}, "", 1, "is not an adapter library"},
@@ -136,7 +137,7 @@ TEST(ScanCommand, EveryModeAndFormatCarriesTheDeliveredImage)
         return Case{args, "", 75, 38, std::string(m) == "Color" ? 3u : 1u, unsigned(std::stoi(depth)), 75};
     };
     const Case cases[] = {
-        mode("Color", "16", "@c16.tiff"), mode("Halftone", "1", "@h.png"),
+        mode("Color", "16", "@c16.tiff"), mode("Halftone", "1", "@h.png"), mode("Color", "8", "@c8.bmp"),
         /* The whole glass by default, 8500 x 11700 thousandths. */
         {{"--mode", "Gray", "--resolution", "100", "-o", "@a.png"}, "", 850, 1170, 1, 8, 100},
         {{"--resolution", "50", "-o", "@a.png"}, "SCAN_FAKE_GREY_ONLY=1", 425, 585, 1, 8, 50},

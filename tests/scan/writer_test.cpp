@@ -88,6 +88,11 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, ImageRoundTrip,
                          testing::Combine(testing::Values(ImageFormat::Pnm, ImageFormat::Png, ImageFormat::Tiff),
                                           testing::Values(Kind{1, 1}, Kind{1, 16}, Kind{3, 8})),
                          RoundTripName);
+/* BMP rows are padded to 4 bytes: 37 pixels leave 3, 1 and 3 bytes of padding. */
+INSTANTIATE_TEST_SUITE_P(Bmp, ImageRoundTrip,
+                         testing::Combine(testing::Values(ImageFormat::Bmp),
+                                          testing::Values(Kind{1, 1}, Kind{1, 8}, Kind{3, 8})),
+                         RoundTripName);
 
 /* --- Documents ------------------------------------------------------------- */
 

@@ -16,6 +16,7 @@ const WriterRow kWriters[] = {
     {ImageFormat::Pnm, CreatePnmWriter, false},
     {ImageFormat::Png, CreatePngWriter, false},
     {ImageFormat::Tiff, CreateTiffWriter, true},
+    {ImageFormat::Bmp, CreateBmpWriter, false},
 };
 
 } // namespace

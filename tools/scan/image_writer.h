@@ -1,5 +1,5 @@
 /*
- * image_writer.h - one small interface for the three image file formats.
+ * image_writer.h - one small interface for the four image file formats.
  * The format is chosen once, before the scan starts; the read loop then
  * hands every run of delivered lines to the writer it was given and never
  * asks which format it writes.
@@ -44,6 +44,7 @@ public:
 std::unique_ptr<ImageWriter> CreatePnmWriter();
 std::unique_ptr<ImageWriter> CreatePngWriter();
 std::unique_ptr<ImageWriter> CreateTiffWriter();
+std::unique_ptr<ImageWriter> CreateBmpWriter();
 
 /* The writer for a format; null for ImageFormat::Unknown. */
 std::unique_ptr<ImageWriter> CreateImageWriter(ImageFormat format);

@@ -15,7 +15,7 @@ public:
     explicit UnavailableWriter(const char *format) : Format(format) {}
     bool Begin(FILE *, const ImageInfo &, std::string &error) override
     {
-        error = std::string(Format) + " images cannot be written by this build of scan: write PNM (-o FILE.pnm)";
+        error = std::string(Format) + " images cannot be written by this build of scan: write BMP or PNM (-o FILE.bmp)";
         return false;
     }
     bool WriteLines(const uint8_t *, uint32_t, std::string &) override { return false; }
@@ -40,8 +40,8 @@ public:
 private:
     bool Refuse(std::string &error) const
     {
-        error = std::string(Format) + " documents cannot be written by this build of scan: write PNM pages "
-                                      "(-o FILE%d.pnm)";
+        error = std::string(Format) + " documents cannot be written by this build of scan: write BMP or PNM "
+                                      "pages (-o FILE%d.bmp)";
         return false;
     }
     const char *Format;

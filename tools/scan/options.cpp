@@ -186,8 +186,10 @@ const OptionRow kOptions[] = {
              o.Format = ImageFormat::Tiff;
          else if (SameWord(v, "pdf"))
              o.Format = ImageFormat::Pdf;
+         else if (SameWord(v, "bmp"))
+             o.Format = ImageFormat::Bmp;
          else
-             return RangeError(e, "--format", v, "pnm, png, tiff or pdf");
+             return RangeError(e, "--format", v, "pnm, png, tiff, pdf or bmp");
          return true;
      }},
     {0, "jpeg-quality", true,
@@ -388,10 +390,14 @@ bool CheckCombinations(ScanOptions &o, std::string &error)
             o.Format = FormatFromFileName(o.OutputFile);
             if (o.Format == ImageFormat::Unknown) {
                 error = "cannot tell the image format from the file name '" + o.OutputFile +
-                        "': use --format pnm, png, tiff or pdf";
+                        "': use --format pnm, png, tiff, pdf or bmp";
                 return false;
             }
         }
+    }
+    if (o.Format == ImageFormat::Bmp && o.Depth > 8) {
+        error = "a BMP image holds at most 8 bits per sample: scan with --depth 8, or write PNM, PNG or TIFF";
+        return false;
     }
     if (o.Batch && !CheckBatchNames(o, error))
         return false;
@@ -507,6 +513,8 @@ ImageFormat FormatFromFileName(const std::string &name)
         return ImageFormat::Tiff;
     if (SameWord(ext, "pdf"))
         return ImageFormat::Pdf;
+    if (SameWord(ext, "bmp"))
+        return ImageFormat::Bmp;
     return ImageFormat::Unknown;
 }
 
@@ -517,6 +525,7 @@ const char *FormatName(ImageFormat format)
     case ImageFormat::Png: return "png";
     case ImageFormat::Tiff: return "tiff";
     case ImageFormat::Pdf: return "pdf";
+    case ImageFormat::Bmp: return "bmp";
     case ImageFormat::Unknown: break;
     }
     return "unknown";
@@ -651,8 +660,8 @@ Scan:
 Output:
   -o, --output-file FILE   where the image goes; without -o a PNM image is
                            written to standard output (never to a terminal)
-      --format FORMAT      pnm, png, tiff or pdf [from FILE's extension: .pnm
-                           .ppm .pgm .pbm, .png, .tif .tiff, .pdf]
+      --format FORMAT      pnm, png, tiff, pdf or bmp [from FILE's extension:
+                           .pnm .ppm .pgm .pbm, .png, .tif .tiff, .pdf, .bmp]
       --jpeg-quality N     PDF: grey and colour pages as JPEG of quality N
                            (1-100) [lossless]
   -p, --progress           show a progress bar on standard error [on when

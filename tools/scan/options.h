@@ -16,7 +16,7 @@
 
 enum class ScanMode { Default, Color, Gray, Lineart, Halftone };
 enum class ScanSource { Flatbed, Adf, Transparency };
-enum class ImageFormat { Unknown, Pnm, Png, Tiff, Pdf };
+enum class ImageFormat { Unknown, Pnm, Png, Tiff, Pdf, Bmp };
 
 struct ScanOptions {
     /* Device and libraries */
