@@ -1,6 +1,6 @@
 /*
  * image_writer_unavailable.cpp - the PNG, TIFF and PDF writers where the
- * build has no libpng, libtiff or libharu (the Windows scan.exe): writers
+ * build has no libpng, libtiff, zlib or libjpeg (the Windows scan.exe): writers
  * that refuse, naming the format that works. A document writer refuses
  * every page before the scan starts; an image writer refuses to begin, and
  * the scan it was chosen for is ended. Nothing is written either way.

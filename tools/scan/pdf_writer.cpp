@@ -1,33 +1,39 @@
 /*
- * pdf_writer.cpp - a batch as one PDF, through libharu. Each page is one
- * image that fills it: the page measures pixels x 72 / resolution points,
- * so it prints at the size of the paper scanned. Bilevel images go in as 1
- * bit per pixel with CCITT Group 4 compression (libharu's encoder); grey and
- * colour images as 8-bit DeviceGray or DeviceRGB, Flate-compressed, or as
- * JPEG (encoded here with libjpeg) when a quality is given. PDF images here
+ * pdf_writer.cpp - a batch as one PDF, written as it is scanned. Each page
+ * is one image that fills it: the page measures pixels x 72 / resolution
+ * points, so it prints at the size of the paper scanned. Bilevel images go
+ * in as 1 bit per pixel with CCITT Group 4 compression (encoded by libtiff);
+ * grey and colour images as 8-bit DeviceGray or DeviceRGB, Flate-compressed
+ * (zlib), or as JPEG (libjpeg) when a quality is given. PDF images here
  * carry at most 8 bits per sample, so 16-bit pages are refused.
  *
- * libharu assembles the whole document in memory and writes it at the end:
- * the lines of a page are collected until the page ends, then handed to
- * libharu (Group 4 and JPEG pages are kept compressed, Flate pages as they
- * are until the document is written). Nothing reaches the file before
- * Finish.
+ * A page goes to the file when it ends: its image, its content stream and
+ * the page object. The page tree, the catalogue and the cross-reference
+ * table follow when the document is finished, so only the page being
+ * scanned is ever held in memory, whatever the length of the batch.
  */
 #include "document_writer.h"
 
-#include <hpdf.h>
 #include <jpeglib.h>
+#include <tiffio.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-/* libharu's limits on a page side, in points. */
+/* The usual limits on a page side, in points. */
 constexpr double kMinPagePoints = 3, kMaxPagePoints = 14400;
+
+/* Objects 1-3 are written last; each page adds its image, content and page. */
+constexpr unsigned kCatalogObject = 1, kPagesObject = 2, kInfoObject = 3, kFirstPageObject = 4;
 
 /* --- JPEG in memory ------------------------------------------------------- */
 
@@ -85,29 +91,114 @@ unsigned char *EncodeJpeg(const uint8_t *pixels, uint32_t width, uint32_t height
     return out;
 }
 
+/* --- Group 4 in memory ---------------------------------------------------- */
+
+/* A TIFF file in a byte vector, for libtiff's client interface: the page is
+ * written as one Group 4 strip, whose bytes are the PDF image's data. */
+struct MemoryFile {
+    std::vector<uint8_t> Bytes;
+    uint64_t Position = 0;
+};
+
+tsize_t MemoryRead(thandle_t handle, tdata_t data, tsize_t size)
+{
+    MemoryFile &file = *static_cast<MemoryFile *>(handle);
+    uint64_t available = file.Position < file.Bytes.size() ? file.Bytes.size() - file.Position : 0;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(available, static_cast<uint64_t>(size)));
+    std::memcpy(data, file.Bytes.data() + file.Position, n);
+    file.Position += n;
+    return static_cast<tsize_t>(n);
+}
+
+tsize_t MemoryWrite(thandle_t handle, tdata_t data, tsize_t size)
+{
+    MemoryFile &file = *static_cast<MemoryFile *>(handle);
+    if (file.Position + static_cast<uint64_t>(size) > file.Bytes.size())
+        file.Bytes.resize(file.Position + static_cast<uint64_t>(size));
+    std::memcpy(file.Bytes.data() + file.Position, data, static_cast<size_t>(size));
+    file.Position += static_cast<uint64_t>(size);
+    return size;
+}
+
+toff_t MemorySeek(thandle_t handle, toff_t offset, int whence)
+{
+    MemoryFile &file = *static_cast<MemoryFile *>(handle);
+    file.Position = whence == SEEK_SET ? offset : whence == SEEK_CUR ? file.Position + offset : file.Bytes.size() + offset;
+    return file.Position;
+}
+
+int MemoryClose(thandle_t)
+{
+    return 0;
+}
+
+toff_t MemorySize(thandle_t handle)
+{
+    return static_cast<MemoryFile *>(handle)->Bytes.size();
+}
+
+int MemoryMap(thandle_t, tdata_t *, toff_t *)
+{
+    return 0;
+}
+
+void MemoryUnmap(thandle_t, tdata_t, toff_t) {}
+
+/* libtiff's first complaint, kept for the message instead of printed. */
+int OnTiffMessage(TIFF *, void *kept, const char *, const char *format, va_list args)
+{
+    std::string &text = *static_cast<std::string *>(kept);
+    if (text.empty()) {
+        char line[256];
+        std::vsnprintf(line, sizeof line, format, args);
+        text = line;
+    }
+    return 1;
+}
+
+/* Encodes packed bilevel lines (1 for black, as libtiff's fax coder takes
+ * them) as CCITT Group 4 data; false with libtiff's reason when it fails. */
+bool EncodeGroup4(uint8_t *lines, uint32_t width, uint32_t height, std::vector<uint8_t> &out, std::string &why)
+{
+    MemoryFile file;
+    std::string ignored;
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, OnTiffMessage, &why);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, OnTiffMessage, &ignored);
+    TIFF *tiff = TIFFClientOpenExt("page", "w", &file, MemoryRead, MemoryWrite, MemorySeek, MemoryClose, MemorySize,
+                                   MemoryMap, MemoryUnmap, options);
+    TIFFOpenOptionsFree(options);
+    if (tiff == nullptr)
+        return false;
+    const tmsize_t bytes = static_cast<tmsize_t>((static_cast<uint64_t>(width) + 7) / 8 * height);
+    uint64_t *offsets = nullptr, *counts = nullptr;
+    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width) && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height) &&
+              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1) && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) &&
+              TIFFSetField(tiff, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) &&
+              TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4) &&
+              TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height) &&
+              TIFFWriteEncodedStrip(tiff, 0, lines, bytes) == bytes && /* the strip is in the file now */
+              TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &counts) &&
+              offsets != nullptr && counts != nullptr && offsets[0] + counts[0] <= file.Bytes.size();
+    if (ok)
+        out.assign(file.Bytes.begin() + static_cast<ptrdiff_t>(offsets[0]),
+                   file.Bytes.begin() + static_cast<ptrdiff_t>(offsets[0] + counts[0]));
+    TIFFClose(tiff);
+    return ok;
+}
+
 /* --- the document ---------------------------------------------------------- */
 
 class PdfWriter : public BufferedDocumentWriter {
 public:
     explicit PdfWriter(int jpegQuality) : JpegQuality(jpegQuality) {}
 
-    ~PdfWriter() override
-    {
-        if (Pdf != nullptr)
-            HPDF_Free(Pdf);
-    }
-
     bool Begin(FILE *file, std::string &error) override
     {
         File = file;
-        Pdf = HPDF_New(OnHaruError, this);
-        if (Pdf == nullptr) {
-            error = "cannot start the PDF document: out of memory";
-            return false;
-        }
-        HPDF_SetCompressionMode(Pdf, HPDF_COMP_ALL);
-        HPDF_SetInfoAttr(Pdf, HPDF_INFO_CREATOR, "scan (scandrv)");
-        return Check(error, "cannot start the PDF document");
+        /* The comment's high bytes mark the file as binary for transfer programs. */
+        return Put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n") || Failed(error);
     }
 
     bool Accepts(const ImageInfo &page, std::string &error) const override
@@ -134,25 +225,40 @@ public:
 
     bool StorePage(std::string &error) override
     {
-        HPDF_Image image = LoadImage(error);
-        if (image == nullptr)
+        std::string filter;
+        std::vector<uint8_t> data;
+        if (!EncodePage(filter, data, error))
             return false;
-        /* From here a failure leaves half a page in the document. */
-        HPDF_Page page = HPDF_AddPage(Pdf);
-        if (page == nullptr) {
+        /* From here a failure leaves half a page in the file. */
+        const unsigned image = NextObject, content = image + 1, page = image + 2;
+        char text[512];
+        const char *space = Page.Channels == 3 ? "/DeviceRGB" : "/DeviceGray";
+        std::snprintf(text, sizeof text,
+                      "<< /Type /XObject /Subtype /Image /Width %u /Height %u /ColorSpace %s /BitsPerComponent %u "
+                      "/Filter %s /Length %zu",
+                      Page.Width, Page.Height, space, Page.Depth, filter.c_str(), data.size());
+        std::string dictionary = text;
+        if (Page.Depth == 1)
+            dictionary += " /DecodeParms << /K -1 /Columns " + std::to_string(Page.Width) + " /Rows " +
+                          std::to_string(Page.Height) + " >>";
+        const double width = Points(Page.Width, Page.Resolution), height = Points(Page.Height, Page.Resolution);
+        std::snprintf(text, sizeof text, "q %.4f 0 0 %.4f 0 0 cm /Im0 Do Q\n", width, height);
+        const std::string drawing = text;
+        std::snprintf(text, sizeof text,
+                      "<< /Type /Page /Parent %u 0 R /MediaBox [0 0 %.4f %.4f] /Resources << /XObject << /Im0 %u 0 R "
+                      ">> >> /Contents %u 0 R >>",
+                      kPagesObject, width, height, image, content);
+        const bool written = BeginObject(image) && Put(dictionary + " >>\nstream\n") && Put(data.data(), data.size()) &&
+                             Put("\nendstream\nendobj\n") && BeginObject(content) &&
+                             Put("<< /Length " + std::to_string(drawing.size()) + " >>\nstream\n" + drawing +
+                                 "endstream\nendobj\n") &&
+                             BeginObject(page) && Put(std::string(text) + "\nendobj\n");
+        if (!written) {
             Broken = true;
-            return Check(error, "cannot add a PDF page");
+            return Failed(error);
         }
-        HPDF_REAL width = static_cast<HPDF_REAL>(Points(Page.Width, Page.Resolution));
-        HPDF_REAL height = static_cast<HPDF_REAL>(Points(Page.Height, Page.Resolution));
-        HPDF_Page_SetWidth(page, width);
-        HPDF_Page_SetHeight(page, height);
-        HPDF_Page_DrawImage(page, image, 0, 0, width, height);
-        if (!Check(error, "cannot add a PDF page")) {
-            Broken = true;
-            return false;
-        }
-        ++Ended;
+        PageObjects.push_back(page);
+        NextObject = page + 1;
         return true;
     }
 
@@ -162,104 +268,109 @@ public:
             error = "the PDF document cannot be completed after a page failed to go in";
             return false;
         }
-        if (Ended == 0) {
+        if (PageObjects.empty()) {
             error = "the PDF document has no page";
             return false;
         }
-        HPDF_SaveToStream(Pdf);
-        if (!Check(error, "cannot write the PDF document"))
-            return false;
-        std::vector<HPDF_BYTE> chunk(1 << 16);
-        for (;;) {
-            HPDF_UINT32 size = static_cast<HPDF_UINT32>(chunk.size());
-            HPDF_STATUS status = HPDF_ReadFromStream(Pdf, chunk.data(), &size);
-            if (size != 0 && std::fwrite(chunk.data(), 1, size, File) != size)
-                return WriteFailed(error);
-            if (status == HPDF_STREAM_EOF) {
-                ErrorCode = ErrorDetail = 0; /* the end of the stream is reported as an error too */
-                HPDF_ResetError(Pdf);
-                break;
-            }
-            if (status != HPDF_OK)
-                return Check(error, "cannot write the PDF document");
+        std::string kids;
+        for (unsigned page : PageObjects)
+            kids += " " + std::to_string(page) + " 0 R";
+        bool ok = BeginObject(kCatalogObject) &&
+                  Put("<< /Type /Catalog /Pages " + std::to_string(kPagesObject) + " 0 R >>\nendobj\n") &&
+                  BeginObject(kPagesObject) &&
+                  Put("<< /Type /Pages /Kids [" + kids + " ] /Count " + std::to_string(PageObjects.size()) +
+                      " >>\nendobj\n") &&
+                  BeginObject(kInfoObject) && Put("<< /Creator (scan \\(scandrv\\)) >>\nendobj\n");
+        /* The cross-reference table: 20 bytes per object, in object order. */
+        const uint64_t table = Offset;
+        const unsigned count = NextObject;
+        ok = ok && Put("xref\n0 " + std::to_string(count) + "\n0000000000 65535 f \n");
+        for (unsigned object = 1; ok && object < count; ++object) {
+            char entry[24];
+            std::snprintf(entry, sizeof entry, "%010llu 00000 n \n", static_cast<unsigned long long>(Offsets[object]));
+            ok = Put(entry);
         }
-        if (std::fflush(File) != 0)
-            return WriteFailed(error);
+        ok = ok && Put("trailer\n<< /Size " + std::to_string(count) + " /Root " + std::to_string(kCatalogObject) +
+                       " 0 R /Info " + std::to_string(kInfoObject) + " 0 R >>\nstartxref\n" + std::to_string(table) +
+                       "\n%%EOF\n");
+        if (!ok || std::fflush(File) != 0)
+            return Failed(error);
         return true;
     }
 
-    unsigned Pages() const override { return Ended; }
+    unsigned Pages() const override { return static_cast<unsigned>(PageObjects.size()); }
 
 private:
     static double Points(uint32_t pixels, unsigned resolution) { return pixels * 72.0 / resolution; }
 
-    static void HPDF_STDCALL OnHaruError(HPDF_STATUS code, HPDF_STATUS detail, void *self)
+    /* The page's image data and the filter that reads it. */
+    bool EncodePage(std::string &filter, std::vector<uint8_t> &data, std::string &error)
     {
-        PdfWriter *writer = static_cast<PdfWriter *>(self);
-        if (writer->ErrorCode == 0) {
-            writer->ErrorCode = code;
-            writer->ErrorDetail = detail;
-        }
-    }
-
-    /* Turns a libharu error raised since the last check into a message. */
-    bool Check(std::string &error, const char *what)
-    {
-        if (ErrorCode == 0)
-            return true;
-        char text[160];
-        std::snprintf(text, sizeof text, "%s (libharu error 0x%04lX, detail %lu)", what,
-                      static_cast<unsigned long>(ErrorCode), static_cast<unsigned long>(ErrorDetail));
-        error = text;
-        if (ErrorCode == HPDF_FAILD_TO_ALLOC_MEM)
-            error = std::string(what) + ": out of memory";
-        ErrorCode = ErrorDetail = 0;
-        HPDF_ResetError(Pdf);
-        return false;
-    }
-
-    bool WriteFailed(std::string &error)
-    {
-        error = std::string("cannot write the PDF document: ") + std::strerror(errno);
-        return false;
-    }
-
-    /* The collected page as a PDF image. */
-    HPDF_Image LoadImage(std::string &error)
-    {
-        HPDF_Image image = nullptr;
         if (Page.Depth == 1) {
-            image = HPDF_Image_LoadRaw1BitImageFromMem(Pdf, Lines.data(), Page.Width, Page.Height,
-                                                       static_cast<HPDF_UINT>(LineBytes(Page)), HPDF_FALSE,
-                                                       HPDF_TRUE);
-        } else if (JpegQuality > 0) {
+            filter = "/CCITTFaxDecode";
+            std::string why;
+            if (!EncodeGroup4(Lines.data(), Page.Width, Page.Height, data, why)) {
+                error = "cannot compress the page with CCITT Group 4" + (why.empty() ? "" : ": " + why);
+                return false;
+            }
+            return true;
+        }
+        if (JpegQuality > 0) {
+            filter = "/DCTDecode";
             unsigned long size = 0;
             char message[JMSG_LENGTH_MAX] = "";
             unsigned char *jpeg =
                 EncodeJpeg(Lines.data(), Page.Width, Page.Height, Page.Channels, JpegQuality, &size, message);
             if (jpeg == nullptr) {
                 error = std::string("cannot compress the page as JPEG: ") + message;
-                return nullptr;
+                return false;
             }
-            image = HPDF_LoadJpegImageFromMem(Pdf, jpeg, static_cast<HPDF_UINT>(size));
+            data.assign(jpeg, jpeg + size);
             std::free(jpeg);
-        } else {
-            image = HPDF_LoadRawImageFromMem(Pdf, Lines.data(), Page.Width, Page.Height,
-                                             Page.Channels == 3 ? HPDF_CS_DEVICE_RGB : HPDF_CS_DEVICE_GRAY, 8);
+            return true;
         }
-        if (!Check(error, "cannot add the page's image to the PDF document"))
-            return nullptr;
-        if (image == nullptr)
-            error = "cannot add the page's image to the PDF document";
-        return image;
+        filter = "/FlateDecode";
+        uLongf size = compressBound(static_cast<uLong>(Lines.size()));
+        data.resize(size);
+        if (compress2(data.data(), &size, Lines.data(), static_cast<uLong>(Lines.size()), Z_DEFAULT_COMPRESSION) !=
+            Z_OK) {
+            error = "cannot compress the page with Flate: out of memory";
+            return false;
+        }
+        data.resize(size);
+        return true;
+    }
+
+    bool BeginObject(unsigned object)
+    {
+        if (Offsets.size() <= object)
+            Offsets.resize(object + 1, 0);
+        Offsets[object] = Offset;
+        return Put(std::to_string(object) + " 0 obj\n");
+    }
+
+    bool Put(const void *bytes, size_t size)
+    {
+        if (size != 0 && std::fwrite(bytes, 1, size, File) != size)
+            return false;
+        Offset += size;
+        return true;
+    }
+    bool Put(const std::string &text) { return Put(text.data(), text.size()); }
+
+    bool Failed(std::string &error)
+    {
+        error = std::string("cannot write the PDF document: ") + std::strerror(errno);
+        return false;
     }
 
     const int JpegQuality;
     FILE *File = nullptr;
-    HPDF_Doc Pdf = nullptr;
-    HPDF_STATUS ErrorCode = 0, ErrorDetail = 0; /* the first libharu error since the last check */
-    unsigned Ended = 0;
-    bool Broken = false;        /* a page went in half: the document cannot be completed */
+    uint64_t Offset = 0;                /* bytes written so far */
+    std::vector<uint64_t> Offsets;      /* of each object, by number */
+    std::vector<unsigned> PageObjects;  /* the page objects, in page order */
+    unsigned NextObject = kFirstPageObject;
+    bool Broken = false;                /* a page went in half: the document cannot be completed */
 };
 
 } // namespace
