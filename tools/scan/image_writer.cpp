@@ -4,6 +4,9 @@
  */
 #include "image_writer.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 struct WriterRow {
@@ -26,6 +29,23 @@ size_t LineBytes(const ImageInfo &info)
     if (info.Depth == 1)
         return (static_cast<size_t>(info.Width) + 7) / 8;
     return static_cast<size_t>(info.Width) * info.Channels * (info.Depth > 8 ? 2 : 1);
+}
+
+bool DirectImageWriter::Finish(std::string &error)
+{
+    if (Written != Info.Height) {
+        error = "the image is incomplete: " + std::to_string(Written) + " of " + std::to_string(Info.Height) + " lines";
+        return false;
+    }
+    if (std::fflush(File) != 0 || std::ferror(File))
+        return Failed(error);
+    return true;
+}
+
+bool DirectImageWriter::Failed(std::string &error)
+{
+    error = std::string("cannot write the image: ") + std::strerror(errno);
+    return false;
 }
 
 std::unique_ptr<ImageWriter> CreateImageWriter(ImageFormat format)

@@ -41,6 +41,21 @@ public:
     virtual bool Finish(std::string &error) = 0;
 };
 
+/* The part of the writers that put the lines into the file themselves (PNM,
+ * BMP): the lines counted, the check that all of them came, and the message
+ * of a failed write. */
+class DirectImageWriter : public ImageWriter {
+public:
+    bool Finish(std::string &error) override;
+
+protected:
+    bool Failed(std::string &error);
+
+    FILE *File = nullptr;
+    ImageInfo Info;
+    uint32_t Written = 0; /* lines so far */
+};
+
 std::unique_ptr<ImageWriter> CreatePnmWriter();
 std::unique_ptr<ImageWriter> CreatePngWriter();
 std::unique_ptr<ImageWriter> CreateTiffWriter();

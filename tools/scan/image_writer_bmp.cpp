@@ -9,7 +9,6 @@
  */
 #include "image_writer.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -30,7 +29,7 @@ void Put32(uint8_t *p, uint32_t value)
     Put16(p + 2, value >> 16);
 }
 
-class BmpWriter : public ImageWriter {
+class BmpWriter : public DirectImageWriter {
 public:
     bool Begin(FILE *file, const ImageInfo &info, std::string &error) override
     {
@@ -95,29 +94,8 @@ public:
         return true;
     }
 
-    bool Finish(std::string &error) override
-    {
-        if (Written != Info.Height) {
-            error = "the image is incomplete: " + std::to_string(Written) + " of " + std::to_string(Info.Height) +
-                    " lines";
-            return false;
-        }
-        if (std::fflush(File) != 0 || std::ferror(File))
-            return Failed(error);
-        return true;
-    }
-
 private:
-    bool Failed(std::string &error)
-    {
-        error = std::string("cannot write the image: ") + std::strerror(errno);
-        return false;
-    }
-
-    FILE *File = nullptr;
-    ImageInfo Info;
     std::vector<uint8_t> Row; /* one stored row, padding included (left 0) */
-    uint32_t Written = 0;
 };
 
 } // namespace

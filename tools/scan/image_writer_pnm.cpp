@@ -7,13 +7,12 @@
  */
 #include "image_writer.h"
 
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-class PnmWriter : public ImageWriter {
+class PnmWriter : public DirectImageWriter {
 public:
     bool Begin(FILE *file, const ImageInfo &info, std::string &error) override
     {
@@ -57,29 +56,8 @@ public:
         return true;
     }
 
-    bool Finish(std::string &error) override
-    {
-        if (Written != Info.Height) {
-            error = "the image is incomplete: " + std::to_string(Written) + " of " + std::to_string(Info.Height) +
-                    " lines";
-            return false;
-        }
-        if (std::fflush(File) != 0 || std::ferror(File))
-            return Failed(error);
-        return true;
-    }
-
 private:
-    bool Failed(std::string &error)
-    {
-        error = std::string("cannot write the image: ") + std::strerror(errno);
-        return false;
-    }
-
-    FILE *File = nullptr;
-    ImageInfo Info;
     std::vector<uint8_t> Scratch; /* one line of big-endian 16-bit samples */
-    uint32_t Written = 0;
 };
 
 } // namespace
