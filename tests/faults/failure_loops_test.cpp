@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/vector_support.h"
 #include "scan/scan_state.h"
+#include "scsi/executor.h"
 
 #include <algorithm>
 #include <functional>
@@ -38,6 +39,8 @@ struct Failure {
     uint32_t Code() const
     {
         switch (static_cast<uint16_t>(Status)) {
+        case BUSLNK_BUSY:
+            return SD_OK; /* waited out */
         case BUSLNK_FAILURE:
             return uint16_t(SD_ERR_ADAPTER);
         case BUSLNK_ADAPTER_FAILURE:
@@ -50,20 +53,35 @@ struct Failure {
     }
 };
 
-/* An unknown status passes through; the high half is not looked at. */
-const std::vector<Failure> kAdapterFailures = {
-    {BUSLNK_FAILURE, {}, 0}, {BUSLNK_ADAPTER_FAILURE, {}, 0}, {0x00010000u | BUSLNK_FAILURE, {}, 0}, {7, {}, 0}};
+/* An unknown status passes through; the high half is not looked at. Busy
+ * once is waited out, and the operation goes on as if nothing happened. */
+const std::vector<Failure> kAdapterFailures = {{BUSLNK_FAILURE, {}, 0},
+                                               {BUSLNK_ADAPTER_FAILURE, {}, 0},
+                                               {0x00010000u | BUSLNK_FAILURE, {}, 0},
+                                               {7, {}, 0},
+                                               {BUSLNK_BUSY, {}, 0}};
 
-/* One of each way a sense is handled (the whole mapping is in the executor
- * tests): an error, end of data (not an error in image reads), a component
- * failure, no error, a pair the driver does not know, and REQUEST SENSE
- * itself failing or answering with a check condition. */
-const std::vector<Failure> kSenseFailures = {
-    {BUSLNK_CHECK_CONDITION, {0x4A, 0x00, -600}, BUSLNK_GOOD}, {BUSLNK_CHECK_CONDITION, {0x00, 0x05, -305}, BUSLNK_GOOD},
-    {BUSLNK_CHECK_CONDITION, {0x40, 0x02, -201}, BUSLNK_GOOD}, {BUSLNK_CHECK_CONDITION, {0x00, 0x00, 1}, BUSLNK_GOOD},
-    {BUSLNK_CHECK_CONDITION, {0x26, 0x01, 1}, BUSLNK_GOOD},    {BUSLNK_CHECK_CONDITION, {0x4A, 0x00, -600}, BUSLNK_FAILURE},
-    {BUSLNK_CHECK_CONDITION, {0x4A, 0x00, -600}, BUSLNK_CHECK_CONDITION},
-};
+/* Every sense pair the scanner reports, a component failure on each
+ * qualifier bit and on none, no error, a pair the driver does not know, each
+ * expected as the translation makes it (whose values the executor tests
+ * check); and REQUEST SENSE itself failing or answering with a check
+ * condition. */
+std::vector<Failure> SenseFailures()
+{
+    const uint8_t pairs[][2] = {
+        {0x4A, 0x00}, {0x2C, 0x00}, {0x4B, 0x00}, {0x00, 0x05}, {0x3D, 0x00}, {0x2C, 0x02}, {0x20, 0x00}, {0x24, 0x00},
+        {0x26, 0x00}, {0x49, 0x00}, {0x60, 0x00}, {0x25, 0x00}, {0x53, 0x00}, {0x3A, 0x00}, {0x1A, 0x00}, {0x26, 0x02},
+        {0x03, 0x00}, {0x2C, 0x01}, {0x80, 0x00}, {0x54, 0x00}, {0x40, 0x01}, {0x40, 0x02}, {0x40, 0x04}, {0x40, 0x08},
+        {0x40, 0x10}, {0x40, 0x20}, {0x40, 0x00}, {0x00, 0x00}, {0x26, 0x01},
+    };
+    std::vector<Failure> failures;
+    for (const auto &pair : pairs)
+        failures.push_back({BUSLNK_CHECK_CONDITION, {pair[0], pair[1], TranslateSense(pair[0], pair[1])}, BUSLNK_GOOD});
+    failures.push_back({BUSLNK_CHECK_CONDITION, {0x4A, 0x00, -600}, BUSLNK_FAILURE});
+    failures.push_back({BUSLNK_CHECK_CONDITION, {0x4A, 0x00, -600}, BUSLNK_CHECK_CONDITION});
+    return failures;
+}
+const std::vector<Failure> kSenseFailures = SenseFailures();
 
 const uint32_t kOk = SD_OK;
 const uint32_t kNoMemory = uint16_t(SD_ERR_NO_MEMORY);
@@ -159,6 +177,9 @@ protected:
         fake::SetResponder([this, count, n, failure](const RecordedCommand &c) {
             if (c.Opcode() == 0x03 || ++*count != n)
                 return scanner.Answer(c);
+            /* A busy scanner has not run the command: its answer comes with the retry. */
+            if (static_cast<uint16_t>(failure.Status) == BUSLNK_BUSY)
+                return FakeReply{BUSLNK_BUSY, {}, {}, BUSLNK_GOOD};
             FakeReply reply = scanner.Answer(c);
             reply.Status = failure.Status;
             if (static_cast<uint16_t>(failure.Status) == BUSLNK_CHECK_CONDITION) {
@@ -185,7 +206,9 @@ bool FailureIgnoredByStart(const RecordedCommand &c, size_t n)
 void FailureLoops::CommandLoop(const ScanKind &kind, const std::vector<Failure> &failures)
 {
     Configure(kind);
+    const size_t sleptBefore = Sleeps.size();
     const ScanRun good = RunScan(false);
+    const size_t goodSleeps = Sleeps.size() - sleptBefore;
     ASSERT_EQ(good.Start, kOk) << kind.Name;
     ASSERT_TRUE(good.ImageErrors.empty()) << kind.Name;
     ASSERT_EQ(good.Delivered, good.Promised) << kind.Name;
@@ -201,8 +224,12 @@ void FailureLoops::CommandLoop(const ScanKind &kind, const std::vector<Failure> 
                          ") ends with " + failure.Name());
             Configure(kind);
             FailCommand(n, failure);
+            const size_t slept = Sleeps.size();
             const ScanRun run = RunScan(false);
             EXPECT_EQ(LiveAllocations(), live);
+            if (static_cast<uint16_t>(failure.Status) == BUSLNK_BUSY) {
+                EXPECT_EQ(Sleeps.size() - slept, goodSleeps + 1) << "one busy wait";
+            }
             EXPECT_EQ(ScanState.ScanActive, 0u);
 
             const bool inStart = n <= good.StartCommands;
