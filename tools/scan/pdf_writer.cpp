@@ -105,7 +105,8 @@ tsize_t MemoryRead(thandle_t handle, tdata_t data, tsize_t size)
     MemoryFile &file = *static_cast<MemoryFile *>(handle);
     uint64_t available = file.Position < file.Bytes.size() ? file.Bytes.size() - file.Position : 0;
     size_t n = static_cast<size_t>(std::min<uint64_t>(available, static_cast<uint64_t>(size)));
-    std::memcpy(data, file.Bytes.data() + file.Position, n);
+    if (n != 0)
+        std::memcpy(data, file.Bytes.data() + file.Position, n);
     file.Position += n;
     return static_cast<tsize_t>(n);
 }
@@ -113,6 +114,8 @@ tsize_t MemoryRead(thandle_t handle, tdata_t data, tsize_t size)
 tsize_t MemoryWrite(thandle_t handle, tdata_t data, tsize_t size)
 {
     MemoryFile &file = *static_cast<MemoryFile *>(handle);
+    if (size <= 0)
+        return 0;
     if (file.Position + static_cast<uint64_t>(size) > file.Bytes.size())
         file.Bytes.resize(file.Position + static_cast<uint64_t>(size));
     std::memcpy(file.Bytes.data() + file.Position, data, static_cast<size_t>(size));
